@@ -1,0 +1,37 @@
+# Warnings as errors on our own code only; third-party headers come in as system includes.
+function(tovalisk_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /WX)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wconversion -Wsign-conversion -Werror)
+  endif()
+endfunction()
+
+# Puts a program at the top of the build directory, where the README says it is.
+function(tovalisk_program target)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+endfunction()
+
+if(TOVALISK_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(TOVALISK_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT TOVALISK_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "TOVALISK_SANITIZE must be address, thread or empty")
+endif()
+
+if(TOVALISK_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+
+# Registers a GoogleTest program with ctest under the given labels.
+function(tovalisk_gtest target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  tovalisk_warnings(${target})
+  gtest_discover_tests(${target} PROPERTIES LABELS "${ARG_LABELS}" DISCOVERY_TIMEOUT 60)
+endfunction()
