@@ -33,6 +33,10 @@ struct ToolState {
     ViewState view;
 };
 
+// The two threads rely on whole-value reads and writes without a lock.
+static_assert(std::atomic<uint32_t>::is_always_lock_free && std::atomic<int32_t>::is_always_lock_free &&
+              std::atomic<double>::is_always_lock_free);
+
 extern ToolState toolState;
 
 inline constexpr uint32_t kDefaultMinCount = 1;
