@@ -34,6 +34,7 @@ done
 
 /usr/bin/python3 - "$runs" "$scan" "$work/clean.wav" "$work/noisy.wav" <<'PY'
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -52,12 +53,12 @@ def commands(wav):
 
 def timed(command):
     """Wall-clock and CPU (user + system) seconds of one run."""
-    before = os.times()
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
     wall = time.perf_counter() - start
-    after = os.times()
-    cpu = (after.children_user - before.children_user) + (after.children_system - before.children_system)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
     return wall, cpu
 
 for wav in inputs:
