@@ -543,6 +543,8 @@ TEST_F(ScanTool, BadInvocationsAndInputsAreReportedWithExitCode2)
     WriteSound(stereo, kWav16, 48000, 2, Sine(440.0, 8000.0, 9600));
     WriteSound(Path("noframes.wav"), kWav16, 48000, 1, std::vector<int16_t>{});
     WriteSound(Path("lowrate.wav"), kWav16, 100, 1, Sine(10.0, 8000.0, 1000, 100.0));
+    WriteSound(Path("headeronly.wav"), kWav16, 48000, 1, Sine(440.0, 8000.0, 4800));
+    fs::resize_file(Path("headeronly.wav"), 44);
     fs::create_directory(Path("folder.wav"));
     std::ofstream(Path("empty.wav")).close();
     {
@@ -590,6 +592,7 @@ TEST_F(ScanTool, BadInvocationsAndInputsAreReportedWithExitCode2)
         {{Path("empty.wav")}, {Path("empty.wav"), "empty"}},
         {{Path("garbage.wav")}, {Path("garbage.wav"), "format"}},
         {{Path("noframes.wav")}, {Path("noframes.wav"), "no samples"}},
+        {{Path("headeronly.wav")}, {Path("headeronly.wav"), "no samples", "header declares more"}},
         {{Path("lowrate.wav")}, {Path("lowrate.wav"), "sample rate 100 Hz"}},
         {{Path("locked.wav")}, {Path("locked.wav"), "Permission denied"}, true},
     };

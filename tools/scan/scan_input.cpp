@@ -30,7 +30,7 @@ std::string Trimmed(std::string text)
 // as "data : 192000 (should be 99956)"; that note is the only sign of a truncated WAV or AIFF.
 bool HeaderOverstatesLength(SNDFILE* file)
 {
-    static char log[16384];
+    char log[16384];
     log[0] = '\0';
     sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
     std::string_view rest = log;
@@ -151,12 +151,13 @@ bool SoundInput::Open(const std::string& path, uint32_t channel, std::string& er
                 std::to_string(channels) + (channels == 1 ? " channel)" : " channels)");
         return false;
     }
+    headerOverstates_ = HeaderOverstatesLength(file_);
     if (info_.frames == 0) {
-        error = name + "contains no samples";
+        error = name + "contains no samples" +
+                (headerOverstates_ ? " (the header declares more sound than the file holds)" : "");
         return false;
     }
     channel_ = channel;
-    headerOverstates_ = HeaderOverstatesLength(file_);
 
     blockFrames_ = kBlockValues / channels;
     if (blockFrames_ == 0) {

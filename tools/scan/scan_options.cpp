@@ -258,6 +258,7 @@ swing relative to 65535.
 FILE is anything libsndfile reads (WAV, FLAC, Ogg/Vorbis, AIFF, ...). Several channels are
 mixed to mono by averaging; other sample rates are converted to 48000 Hz; other sample
 formats are rounded to 16 bits with clipping. 48 kHz 16-bit mono PCM is used as it is.
+FILE may be /dev/stdin for formats that need no seeking, such as WAV.
 
 Options (defaults are the live meter's):
   --channel N         analyse channel N only (1 is the first) instead of the mix
