@@ -65,7 +65,8 @@ std::vector<int16_t> SpeechLike()
         }
     } first, second;
 
-    const double formants[][2] = {{730, 1090}, {270, 2290}, {530, 1840}, {570, 840}, {300, 870}, {660, 1720}};
+    const double formants[][2] = {{730, 1090}, {270, 2290}, {530, 1840},
+                                  {570, 840},  {300, 870},  {660, 1720}};
     size_t p = 0;
     int syllable = 0;
     double phase = 0.0;
@@ -91,7 +92,10 @@ std::vector<int16_t> SpeechLike()
         }
         const bool fricative = syllable % 3 == 1;
         for (size_t k = 0; k < pause && p < kSamples; ++k, ++p) {
-            s[p] = Clip((fricative ? 1800.0 : 40.0) * hiss(random) * (fricative ? std::sin(kPi * static_cast<double>(k) / static_cast<double>(pause)) : 1.0));
+            s[p] = Clip((fricative ? 1800.0 : 40.0) * hiss(random) *
+                        (fricative
+                             ? std::sin(kPi * static_cast<double>(k) / static_cast<double>(pause))
+                             : 1.0));
         }
         ++syllable;
     }
@@ -111,8 +115,8 @@ void RunDetector(benchmark::State& state, const std::vector<int16_t>& samples)
         benchmark::DoNotOptimize(detector);
     }
     benchmark::DoNotOptimize(published);
-    state.counters["samples_per_second"] =
-        benchmark::Counter(static_cast<double>(samples.size()), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["samples_per_second"] = benchmark::Counter(
+        static_cast<double>(samples.size()), benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void CountPublications(benchmark::State& state, const std::vector<int16_t>& samples)
@@ -152,7 +156,7 @@ void BM_ProcessSampleSpeechLike(benchmark::State& state)
     RunDetector(state, samples);
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_ProcessSampleTone)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProcessSampleWhiteNoise)->Unit(benchmark::kMillisecond);
