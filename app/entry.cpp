@@ -42,7 +42,7 @@ void RunMessageLoop(MSG& message)
     }
 }
 
-}  // namespace
+} // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {

@@ -23,7 +23,7 @@ void Paint(HWND window)
     EndPaint(target, &paint);
 }
 
-}  // namespace
+} // namespace
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM first, LPARAM second)
 {

@@ -10,7 +10,7 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr UINT kHeaderSize = sizeof(WAVEHDR);
 
-}  // namespace
+} // namespace
 
 CaptureOpenResult OpenCapture()
 {

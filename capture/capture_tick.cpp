@@ -48,7 +48,7 @@ void RunTick()
     }
 }
 
-}  // namespace
+} // namespace
 
 void StartTick()
 {

@@ -27,7 +27,7 @@ void PlotDot(HDC dc, int x, double row, COLORREF colour)
     SetPixel(dc, x, static_cast<int>(row), colour);
 }
 
-}  // namespace
+} // namespace
 
 void ChartCreate()
 {
@@ -90,6 +90,6 @@ void PaintChart(HDC target)
     // Oldest column first, at the left edge; the newest ends up at the right edge.
     StretchBlt(target, 0, kChartTop, (kChartSize - a) * z, kChartSize * z, chart.memoryDc, a, 0,
                kChartSize - a, kChartSize, SRCCOPY);
-    StretchBlt(target, (kChartSize - a) * z, kChartTop, a * z, kChartSize * z, chart.memoryDc, 0,
-               0, a, kChartSize, SRCCOPY);
+    StretchBlt(target, (kChartSize - a) * z, kChartTop, a * z, kChartSize * z, chart.memoryDc, 0, 0,
+               a, kChartSize, SRCCOPY);
 }

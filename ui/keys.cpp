@@ -67,7 +67,7 @@ void StepSelected(bool up, bool coarse)
     }
 }
 
-}  // namespace
+} // namespace
 
 LRESULT HandleKey(UINT key)
 {

@@ -51,7 +51,7 @@ HFONT CreatePanelFont()
             return CreateFaceFont(face, 0);
         }
     }
-    const wchar_t* const standIns[] = {L"Consolas", L"Courier New"};
+    const wchar_t* const standIns[] = {L"IPAGothic", L"Consolas", L"Courier New"};
     for (const wchar_t* face : standIns) {
         if (FaceInstalled(face)) {
             return CreateFaceFont(face, FIXED_PITCH | FF_MODERN);
@@ -79,7 +79,7 @@ void DrawLine(HDC target, int y, const char* line, int written)
     TextOutA(target, 2, y, line, length);
 }
 
-}  // namespace
+} // namespace
 
 void PanelCreate()
 {
@@ -119,21 +119,25 @@ void PaintPanel(HDC target, const RECT& clientRect)
     DrawLine(target, 14, line,
              std::snprintf(line, sizeof line, "%8.2f dB", result.levelDb.load(kRelaxed)));
     if (toolState.view.showSettings != 0) {
-        DrawLine(target, 26, line,
-                 std::snprintf(line, sizeof line, "Min. Count : %u ticks",
-                               s.minCount.load(kRelaxed)));
-        DrawLine(target, 38, line,
-                 std::snprintf(line, sizeof line, "Min. Duration : %6.4f sec",
-                               static_cast<double>(s.minDuration.load(kRelaxed)) * (1.0 / 48000.0)));
-        DrawLine(target, 50, line,
-                 std::snprintf(line, sizeof line, "+ Trigger : %6.4f",
-                               static_cast<double>(s.plusTrigger.load(kRelaxed)) * (1.0 / 65536.0)));
-        DrawLine(target, 62, line,
-                 std::snprintf(line, sizeof line, "- Trigger : %6.4f",
-                               static_cast<double>(s.minusTrigger.load(kRelaxed)) * (1.0 / 65536.0)));
-        DrawLine(target, 74, line,
-                 std::snprintf(line, sizeof line, "Valid Duration : %6.4f sec",
-                               static_cast<double>(s.validDuration.load(kRelaxed)) * (1.0 / 48000.0)));
+        DrawLine(
+            target, 26, line,
+            std::snprintf(line, sizeof line, "Min. Count : %u ticks", s.minCount.load(kRelaxed)));
+        DrawLine(
+            target, 38, line,
+            std::snprintf(line, sizeof line, "Min. Duration : %6.4f sec",
+                          static_cast<double>(s.minDuration.load(kRelaxed)) * (1.0 / 48000.0)));
+        DrawLine(
+            target, 50, line,
+            std::snprintf(line, sizeof line, "+ Trigger : %6.4f",
+                          static_cast<double>(s.plusTrigger.load(kRelaxed)) * (1.0 / 65536.0)));
+        DrawLine(
+            target, 62, line,
+            std::snprintf(line, sizeof line, "- Trigger : %6.4f",
+                          static_cast<double>(s.minusTrigger.load(kRelaxed)) * (1.0 / 65536.0)));
+        DrawLine(
+            target, 74, line,
+            std::snprintf(line, sizeof line, "Valid Duration : %6.4f sec",
+                          static_cast<double>(s.validDuration.load(kRelaxed)) * (1.0 / 48000.0)));
         DrawLine(target, 86, line,
                  std::snprintf(line, sizeof line, "Display Interval : %u ms",
                                s.displayInterval.load(kRelaxed)));
