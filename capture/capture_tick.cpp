@@ -18,11 +18,11 @@ void RunTick()
 {
     CaptureRing& r = captureRing;
 
-    MMTIME time{};
-    time.wType = TIME_SAMPLES;
+    MMTIME reported{};
+    reported.wType = TIME_SAMPLES;
     // A failed query tells nothing; the last position stands.
-    if (waveInGetPosition(r.device, &time, sizeof(MMTIME)) == MMSYSERR_NOERROR) {
-        NoteDevicePosition(time.u.sample);
+    if (waveInGetPosition(r.device, &reported, sizeof(MMTIME)) == MMSYSERR_NOERROR) {
+        NoteDevicePosition(reported.u.sample);
     }
 
     if (!TopUp()) {
