@@ -20,8 +20,7 @@ void StartOver(DetectorState& d, uint32_t i)
     d.polarity = 1;
 }
 
-// Kept out of line: it runs a few dozen times per second, the sample path millions.
-[[gnu::noinline]] void Publish(DetectorState& d, uint32_t i)
+void Publish(DetectorState& d, uint32_t i)
 {
     const uint32_t n = d.cycleCount - 1;
     const uint32_t span = i - d.measureStartAt;
