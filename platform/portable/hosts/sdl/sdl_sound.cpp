@@ -18,6 +18,7 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -29,8 +30,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The device the recording callback belongs to.
+std::atomic<SDL_AudioDeviceID> recordingDevice{0};
+
 void Recorded(void*, Uint8* stream, int len)
 {
+    // Once a device has failed SDL goes on calling with silence; that is not sound we heard.
+    if (SDL_GetAudioDeviceStatus(recordingDevice.load()) != SDL_AUDIO_PLAYING) {
+        return;
+    }
     // Mono 16-bit: two bytes per sample.
     mm::SoundArrived(reinterpret_cast<const int16_t*>(stream), static_cast<size_t>(len) / 2);
 }
@@ -47,6 +55,7 @@ SDL_AudioDeviceID OpenDefaultInput()
     // No allowed changes: SDL converts whatever the device gives into exactly this.
     const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 1, &want, &have, 0);
     if (device != 0) {
+        recordingDevice.store(device);
         SDL_PauseAudioDevice(device, 0);
     }
     return device;
