@@ -4,7 +4,7 @@
 //   added latency low. One device at a time.
 // - A device that goes away (the sound server dies, the driver reports it disconnected) is
 //   noticed by a watcher thread of ours that polls its status every 100 ms; it then retries the
-//   default device every 500 ms, restarting SDL's audio subsystem each time so that a new sound
+//   default device every 500 ms, restarting SDL's audio driver each time so that a new sound
 //   server is found. Nothing is recorded in between. The watcher never uses SDL's event queue,
 //   which belongs to the window thread. A sound server that moves the stream to another input
 //   by itself (as PulseAudio does when a microphone is unplugged) goes unnoticed: recording
@@ -95,9 +95,12 @@ void Watch()
             SDL_CloseAudioDevice(s.device);
             s.device = 0;
         }
+        // A restarted driver finds a sound server that was not there before. The driver is
+        // restarted directly, not the subsystem, so SDL's subsystem counts (shared with the
+        // window thread's video and events) stay untouched.
         while (s.device == 0 && Nap(std::chrono::milliseconds(500))) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-            if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+            SDL_AudioQuit();
+            if (SDL_AudioInit(nullptr) == 0) {
                 s.device = OpenDefaultInput();
             }
         }
