@@ -284,18 +284,36 @@ TEST_F(SdlCapture, RecordsTheDefaultInputAndComesBackWithANewServer)
     waveInReset(r.wave);
     ASSERT_EQ(waveInStart(r.wave), MMSYSERR_NOERROR);
     const auto started = std::chrono::steady_clock::now();
-    const UINT timer = timeSetEvent(10, 10, TickCallback, reinterpret_cast<DWORD_PTR>(&r), TIME_PERIODIC);
+    UINT timer = timeSetEvent(10, 10, TickCallback, reinterpret_cast<DWORD_PTR>(&r), TIME_PERIODIC);
     ASSERT_NE(timer, 0u);
+    // Whichever way the test ends, neither the tick nor the device may outlive the recorder.
+    struct Guard {
+        UINT& timer;
+        Recorder& r;
+        ~Guard()
+        {
+            if (timer != 0) {
+                timeKillEvent(timer);
+                std::this_thread::sleep_for(50ms);
+            }
+            if (r.wave != nullptr) {
+                waveInReset(r.wave);
+                waveInClose(r.wave);
+            }
+        }
+    } guard{timer, r};
 
     // The first second of tone.
     while (r.devicePosition.load() == 0) {
         std::this_thread::sleep_for(1ms);
     }
     const auto firstSound = std::chrono::steady_clock::now();
-    const uint32_t onset = Onset(r, 0, 48000 * 3);
+    WaitForSamples(r, 48000);
+    const uint32_t onset = Onset(r, 0, 48000);
+    ASSERT_LT(onset, 48000u) << "no tone in the first second recorded";
     WaitForSamples(r, onset + 48000 + 4800);
     ExpectTone(r, onset + 4800, 48000);
-    std::printf("first samples recorded %.0f ms after start; tone onset at sample %u\n",
+    std::printf("first samples recorded %.0f ms after start; tone from sample %u on\n",
                 std::chrono::duration<double, std::milli>(firstSound - started).count(), onset);
 
     // The server goes away: from then on the position stands still.
@@ -309,15 +327,23 @@ TEST_F(SdlCapture, RecordsTheDefaultInputAndComesBackWithANewServer)
     // A new server and the tone again: recording resumes into the same ring.
     pulse.Start();
     if (HasFatalFailure()) {
-        timeKillEvent(timer);
         return;
     }
-    WaitForSamples(r, heardBefore + 4800);
-    const uint32_t again = Onset(r, heardBefore, heardBefore + 48000 * 3);
+    const auto restarted = std::chrono::steady_clock::now();
+    while (r.devicePosition.load() == away) {
+        std::this_thread::sleep_for(1ms);
+    }
+    std::printf("recording again %.0f ms after the new server was up\n",
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                          restarted).count());
+    WaitForSamples(r, heardBefore + 48000);
+    const uint32_t again = Onset(r, heardBefore, heardBefore + 48000);
+    ASSERT_LT(again, heardBefore + 48000) << "no tone in the first second after the return";
     WaitForSamples(r, again + 48000 + 4800);
     ExpectTone(r, again + 4800, 48000);
 
     ASSERT_EQ(timeKillEvent(timer), MMSYSERR_NOERROR);
+    timer = 0;
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(waveInStop(r.wave), MMSYSERR_NOERROR);
     EXPECT_EQ(waveInReset(r.wave), MMSYSERR_NOERROR);
@@ -325,6 +351,7 @@ TEST_F(SdlCapture, RecordsTheDefaultInputAndComesBackWithANewServer)
         EXPECT_EQ(waveInUnprepareHeader(r.wave, &header, sizeof header), MMSYSERR_NOERROR);
     }
     EXPECT_EQ(waveInClose(r.wave), MMSYSERR_NOERROR);
+    r.wave = nullptr;
     EXPECT_EQ(r.refusals.load(), 0u);
     EXPECT_EQ(r.backwards.load(), 0u);
     EXPECT_EQ(r.reusedBeforeDone.load(), 0u);
