@@ -3,8 +3,10 @@
 // Wave input, the multimedia timer and the millisecond clock, under their Windows names.
 #ifdef _WIN32
 
+// clang-format off
 #include <windows.h>
 #include <mmsystem.h>
+// clang-format on
 
 #else
 

@@ -39,7 +39,7 @@ bool TimerSleepUntil(uint32_t id, uint64_t deadlineUs, const std::atomic<bool>& 
 // Timer `id` has just been killed: wake its thread so that it sees `killed`.
 void TimerKilled(uint32_t id);
 
-}  // namespace host
+} // namespace host
 
 namespace mm {
 
@@ -50,4 +50,4 @@ void SoundArrived(const int16_t* samples, size_t count);
 // and forgets the timer resolution requests: for a host that starts over between tests.
 void CloseEverything();
 
-}  // namespace mm
+} // namespace mm

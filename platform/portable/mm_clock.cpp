@@ -23,7 +23,7 @@ Periods& Requests()
     return periods;
 }
 
-}  // namespace
+} // namespace
 
 DWORD WINAPI timeGetTime()
 {

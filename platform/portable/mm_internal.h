@@ -10,4 +10,4 @@ void KillAllTimersForReset();
 // Forgets every timeBeginPeriod that was not ended.
 void ForgetPeriodsForReset();
 
-}  // namespace mm
+} // namespace mm

@@ -131,10 +131,9 @@ bool IdInUse(const Registry& registry, UINT id)
     return false;
 }
 
-}  // namespace
+} // namespace
 
-MMRESULT WINAPI timeSetEvent(UINT uDelay, UINT, LPTIMECALLBACK fptc, DWORD_PTR dwUser,
-                             UINT fuEvent)
+MMRESULT WINAPI timeSetEvent(UINT uDelay, UINT, LPTIMECALLBACK fptc, DWORD_PTR dwUser, UINT fuEvent)
 {
     host::LogCall("timeSetEvent");
     if (fuEvent != static_cast<UINT>(TIME_PERIODIC | TIME_CALLBACK_FUNCTION)) {

@@ -15,7 +15,7 @@ namespace {
 
 struct Queued {
     WAVEHDR* header;
-    DWORD samples;  // recorded into it so far
+    DWORD samples; // recorded into it so far
 };
 
 struct WaveInDevice {
@@ -81,7 +81,7 @@ bool HeaderArgumentsOk(const WAVEHDR* header, UINT size)
     return header != nullptr && size >= sizeof(WAVEHDR);
 }
 
-}  // namespace
+} // namespace
 
 MMRESULT WINAPI waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR,
                            DWORD_PTR, DWORD fdwOpen)

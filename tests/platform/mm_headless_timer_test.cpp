@@ -16,7 +16,7 @@
 namespace {
 
 class HeadlessTimer : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         headless::ResetSound();
@@ -42,7 +42,7 @@ TEST_F(HeadlessTimer, DeadlinesStayOnTheirGrid)
     ASSERT_NE(id, 0u);
     const struct {
         uint32_t stepMs;
-        int calls;  // made during the step
+        int calls; // made during the step
     } steps[] = {
         {9, 0},   // t = 9
         {1, 1},   // 10
@@ -141,7 +141,8 @@ TEST_F(HeadlessTimer, KilledTimerThreadEndsWhenItsCallReturns)
     EXPECT_EQ(headless::TimerThreads(), 0u);
     // The next timer call reaps the finished thread; a new timer starts as usual.
     std::atomic<int> calls{0};
-    const UINT next = timeSetEvent(10, 10, Count, reinterpret_cast<DWORD_PTR>(&calls), TIME_PERIODIC);
+    const UINT next =
+        timeSetEvent(10, 10, Count, reinterpret_cast<DWORD_PTR>(&calls), TIME_PERIODIC);
     ASSERT_NE(next, 0u);
     headless::StepTimer();
     EXPECT_EQ(calls.load(), 1);
@@ -213,4 +214,4 @@ TEST_F(HeadlessTimer, OneShotTimersFailLoudlyInDebugBuilds)
 #endif
 }
 
-}  // namespace
+} // namespace

@@ -16,7 +16,7 @@ namespace {
 const WAVEFORMATEX kFormat{WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
 
 class HeadlessWaveIn : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         headless::ResetSound();
@@ -53,8 +53,7 @@ TEST_F(HeadlessWaveIn, OpensOnlyFortyEightKilohertzMonoSixteenBitPcm)
     for (const Case& c : refused) {
         // Something not null, to see that a refused open clears it.
         HWAVEIN wave = reinterpret_cast<HWAVEIN>(uintptr_t{0x40});
-        EXPECT_EQ(waveInOpen(&wave, WAVE_MAPPER, &c.format, 0, 0, CALLBACK_NULL),
-                  WAVERR_BADFORMAT)
+        EXPECT_EQ(waveInOpen(&wave, WAVE_MAPPER, &c.format, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT)
             << c.what;
         EXPECT_EQ(wave, nullptr) << c.what;
         EXPECT_FALSE(headless::SoundIsOpen()) << c.what;
@@ -196,8 +195,8 @@ TEST_F(HeadlessWaveIn, RingKeepsSamplesInPlaceAcrossThePositionWrap)
     RingProbe probe;
     probe.ramp = true;
     ASSERT_EQ(ProbeOpen(probe), MMSYSERR_NOERROR);
-    const UINT timer = timeSetEvent(10, 10, ProbeTimer, reinterpret_cast<DWORD_PTR>(&probe),
-                                    TIME_PERIODIC);
+    const UINT timer =
+        timeSetEvent(10, 10, ProbeTimer, reinterpret_cast<DWORD_PTR>(&probe), TIME_PERIODIC);
     ASSERT_NE(timer, 0u);
     for (int i = 0; i < 200; i++) {
         headless::StepTimer();
@@ -218,8 +217,8 @@ TEST_F(HeadlessWaveIn, LateTickFindsEverySampleRecorded)
     RingProbe probe;
     probe.ramp = true;
     ASSERT_EQ(ProbeOpen(probe), MMSYSERR_NOERROR);
-    const UINT timer = timeSetEvent(10, 10, ProbeTimer, reinterpret_cast<DWORD_PTR>(&probe),
-                                    TIME_PERIODIC);
+    const UINT timer =
+        timeSetEvent(10, 10, ProbeTimer, reinterpret_cast<DWORD_PTR>(&probe), TIME_PERIODIC);
     ASSERT_NE(timer, 0u);
     for (int i = 0; i < 100; i++) {
         headless::StepTimer();
@@ -259,7 +258,7 @@ TEST_F(HeadlessWaveIn, PositionAnswersInTheUnitAsked)
         {TIME_SAMPLES, TIME_SAMPLES, 1440},
         {TIME_BYTES, TIME_BYTES, 2880},
         {TIME_MS, TIME_MS, 30},
-        {0x0020, TIME_SAMPLES, 1440},  // a unit we do not keep: answered in samples
+        {0x0020, TIME_SAMPLES, 1440}, // a unit we do not keep: answered in samples
     };
     for (const auto& c : cases) {
         MMTIME time{};
@@ -283,11 +282,20 @@ TEST_F(HeadlessWaveIn, EveryCallIsLoggedInOrder)
     ProbeClose(probe);
     const std::vector<std::string> expected = {
         "waveInOpen",
-        "waveInPrepareHeader", "waveInPrepareHeader", "waveInPrepareHeader", "waveInPrepareHeader",
-        "waveInReset", "waveInGetPosition", "waveInStart",
-        "waveInGetPosition", "waveInAddBuffer",
-        "waveInStop", "waveInReset",
-        "waveInUnprepareHeader", "waveInUnprepareHeader", "waveInUnprepareHeader",
+        "waveInPrepareHeader",
+        "waveInPrepareHeader",
+        "waveInPrepareHeader",
+        "waveInPrepareHeader",
+        "waveInReset",
+        "waveInGetPosition",
+        "waveInStart",
+        "waveInGetPosition",
+        "waveInAddBuffer",
+        "waveInStop",
+        "waveInReset",
+        "waveInUnprepareHeader",
+        "waveInUnprepareHeader",
+        "waveInUnprepareHeader",
         "waveInUnprepareHeader",
         "waveInClose",
     };
@@ -316,8 +324,8 @@ TEST_F(HeadlessWaveIn, UnsupportedOpenFlagsFailLoudlyInDebugBuilds)
     constexpr DWORD kCallbackFunction = 0x00030000;
     HWAVEIN wave = nullptr;
     MMRESULT result = MMSYSERR_NOERROR;
-    EXPECT_DEBUG_DEATH(
-        result = waveInOpen(&wave, WAVE_MAPPER, &kFormat, 0, 0, kCallbackFunction), "CALLBACK_NULL");
+    EXPECT_DEBUG_DEATH(result = waveInOpen(&wave, WAVE_MAPPER, &kFormat, 0, 0, kCallbackFunction),
+                       "CALLBACK_NULL");
 #ifdef NDEBUG
     EXPECT_EQ(result, MMSYSERR_INVALFLAG);
 #else
@@ -326,4 +334,4 @@ TEST_F(HeadlessWaveIn, UnsupportedOpenFlagsFailLoudlyInDebugBuilds)
     EXPECT_EQ(wave, nullptr);
 }
 
-}  // namespace
+} // namespace

@@ -46,7 +46,8 @@ inline MMRESULT ProbeOpen(RingProbe& probe)
         return result;
     }
     for (uint32_t k = 0; k < 4; k++) {
-        probe.headers[k].lpData = reinterpret_cast<LPSTR>(probe.block.data() + k * RingProbe::kBuffer);
+        probe.headers[k].lpData =
+            reinterpret_cast<LPSTR>(probe.block.data() + k * RingProbe::kBuffer);
         probe.headers[k].dwBufferLength = RingProbe::kBuffer * 2;
         waveInPrepareHeader(probe.wave, &probe.headers[k], sizeof(WAVEHDR));
     }
@@ -78,13 +79,15 @@ inline void ProbeTick(RingProbe& probe)
         probe.queuedTo += RingProbe::kBuffer;
     }
     while (static_cast<int32_t>(probe.devicePosition - probe.analysedTo) > 4096) {
-        const uint16_t value = static_cast<uint16_t>(probe.block[probe.analysedTo % RingProbe::kRing]);
+        const uint16_t value =
+            static_cast<uint16_t>(probe.block[probe.analysedTo % RingProbe::kRing]);
         if (!probe.haveFirst) {
             probe.haveFirst = true;
             probe.firstValue = value;
             probe.firstPosition = probe.analysedTo;
         } else if (probe.ramp &&
-                   value != static_cast<uint16_t>(probe.firstValue + (probe.analysedTo - probe.firstPosition))) {
+                   value != static_cast<uint16_t>(probe.firstValue +
+                                                  (probe.analysedTo - probe.firstPosition))) {
             if (probe.breaks++ == 0) {
                 probe.firstBreakAt = probe.analysedTo;
             }

@@ -82,10 +82,13 @@ void WriteTone(const std::string& path, int seconds)
     const uint32_t count = 48000u * static_cast<uint32_t>(seconds);
     std::vector<int16_t> samples(count);
     for (uint32_t i = 0; i < count; i++) {
-        samples[i] = static_cast<int16_t>(std::lround(
-            kToneAmplitude * std::sin(2 * std::numbers::pi * kToneHz * static_cast<double>(i) / 48000.0)));
+        samples[i] = static_cast<int16_t>(
+            std::lround(kToneAmplitude * std::sin(2 * std::numbers::pi * kToneHz *
+                                                  static_cast<double>(i) / 48000.0)));
     }
-    auto le32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    auto le32 = [](uint32_t v) {
+        return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    };
     auto le16 = [](uint32_t v) { return std::string{char(v), char(v >> 8)}; };
     std::string header = "RIFF" + le32(36 + count * 2) + "WAVEfmt " + le32(16) + le16(1) + le16(1) +
                          le32(48000) + le32(96000) + le16(2) + le16(16) + "data" + le32(count * 2);
@@ -237,7 +240,7 @@ uint32_t Onset(const Recorder& r, uint32_t from, uint32_t to)
 }
 
 class SdlCapture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         char dir[] = "/tmp/tovalisk-pulse-XXXXXX";
@@ -333,9 +336,10 @@ TEST_F(SdlCapture, RecordsTheDefaultInputAndComesBackWithANewServer)
     while (r.devicePosition.load() == away) {
         std::this_thread::sleep_for(1ms);
     }
-    std::printf("recording again %.0f ms after the new server was up\n",
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                          restarted).count());
+    std::printf(
+        "recording again %.0f ms after the new server was up\n",
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - restarted)
+            .count());
     WaitForSamples(r, heardBefore + 48000);
     const uint32_t again = Onset(r, heardBefore, heardBefore + 48000);
     ASSERT_LT(again, heardBefore + 48000) << "no tone in the first second after the return";
@@ -357,4 +361,4 @@ TEST_F(SdlCapture, RecordsTheDefaultInputAndComesBackWithANewServer)
     EXPECT_EQ(r.reusedBeforeDone.load(), 0u);
 }
 
-}  // namespace
+} // namespace

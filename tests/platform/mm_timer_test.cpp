@@ -16,7 +16,7 @@
 namespace {
 
 class Timer : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         mm_env::Begin();
@@ -36,7 +36,7 @@ struct Calls {
     std::atomic<int> inside{0};
     std::atomic<int> mostInside{0};
     std::chrono::milliseconds lasts{0};
-    UINT killOwnAt = 0;  // the call that kills its own timer, 0 for none
+    UINT killOwnAt = 0; // the call that kills its own timer, 0 for none
     std::atomic<size_t> count{0};
 };
 
@@ -71,8 +71,8 @@ TEST_F(Timer, CallsComeEveryPeriodOneAtATimeOnOneOtherThread)
         SCOPED_TRACE(lastsMs);
         Calls calls;
         calls.lasts = std::chrono::milliseconds(lastsMs);
-        const UINT id = timeSetEvent(10, 10, Record, reinterpret_cast<DWORD_PTR>(&calls),
-                                     TIME_PERIODIC);
+        const UINT id =
+            timeSetEvent(10, 10, Record, reinterpret_cast<DWORD_PTR>(&calls), TIME_PERIODIC);
         ASSERT_NE(id, 0u);
         const DWORD started = timeGetTime();
         mm_env::Pass(200);
@@ -100,8 +100,8 @@ TEST_F(Timer, CallsComeEveryPeriodOneAtATimeOnOneOtherThread)
 TEST_F(Timer, NoCallStartsOnceKilled)
 {
     Calls calls;
-    const UINT id = timeSetEvent(10, 10, Record, reinterpret_cast<DWORD_PTR>(&calls),
-                                 TIME_PERIODIC);
+    const UINT id =
+        timeSetEvent(10, 10, Record, reinterpret_cast<DWORD_PTR>(&calls), TIME_PERIODIC);
     ASSERT_NE(id, 0u);
     mm_env::Pass(50);
     ASSERT_EQ(timeKillEvent(id), MMSYSERR_NOERROR);
@@ -121,8 +121,8 @@ TEST_F(Timer, ACallMayKillItsOwnTimer)
 {
     Calls calls;
     calls.killOwnAt = 3;
-    const UINT id = timeSetEvent(10, 10, Record, reinterpret_cast<DWORD_PTR>(&calls),
-                                 TIME_PERIODIC);
+    const UINT id =
+        timeSetEvent(10, 10, Record, reinterpret_cast<DWORD_PTR>(&calls), TIME_PERIODIC);
     ASSERT_NE(id, 0u);
     mm_env::Pass(100);
     EXPECT_EQ(calls.count.load(), 3u);
@@ -152,8 +152,8 @@ void CALLBACK WaitForKiller(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR)
 TEST_F(Timer, KillDoesNotWaitForACallBlockedOnTheKillingThread)
 {
     Blocking b;
-    const UINT id = timeSetEvent(10, 10, WaitForKiller, reinterpret_cast<DWORD_PTR>(&b),
-                                 TIME_PERIODIC);
+    const UINT id =
+        timeSetEvent(10, 10, WaitForKiller, reinterpret_cast<DWORD_PTR>(&b), TIME_PERIODIC);
     ASSERT_NE(id, 0u);
     mm_env::PassStarting(10);
     {
@@ -177,7 +177,8 @@ TEST_F(Timer, RefusesDelaysOutsideItsRange)
 {
     Calls calls;
     EXPECT_EQ(timeSetEvent(0, 10, Record, reinterpret_cast<DWORD_PTR>(&calls), TIME_PERIODIC), 0u);
-    EXPECT_EQ(timeSetEvent(1000001, 10, Record, reinterpret_cast<DWORD_PTR>(&calls), TIME_PERIODIC), 0u);
+    EXPECT_EQ(timeSetEvent(1000001, 10, Record, reinterpret_cast<DWORD_PTR>(&calls), TIME_PERIODIC),
+              0u);
     mm_env::Pass(50);
     EXPECT_EQ(calls.count.load(), 0u);
 }
@@ -200,4 +201,4 @@ TEST_F(Timer, ResolutionRequestsAreBalanced)
     EXPECT_EQ(timeBeginPeriod(0), TIMERR_NOCANDO);
 }
 
-}  // namespace
+} // namespace

@@ -75,7 +75,7 @@ struct Buffers {
 };
 
 class WaveIn : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         mm_env::Begin();
@@ -277,8 +277,8 @@ TEST_F(WaveIn, RingOfFourBuffersKeepsEverySampleAtItsPosition)
     probe.ramp = mm_env::ExactSignal();
     mm_env::Play(Ramp(48000 * 3));
     ASSERT_EQ(ProbeOpen(probe), MMSYSERR_NOERROR);
-    const UINT timer = timeSetEvent(10, 10, ProbeTimer, reinterpret_cast<DWORD_PTR>(&probe),
-                                    TIME_PERIODIC);
+    const UINT timer =
+        timeSetEvent(10, 10, ProbeTimer, reinterpret_cast<DWORD_PTR>(&probe), TIME_PERIODIC);
     ASSERT_NE(timer, 0u);
     mm_env::Pass(2000);
     ASSERT_EQ(timeKillEvent(timer), MMSYSERR_NOERROR);
@@ -298,4 +298,4 @@ TEST_F(WaveIn, RingOfFourBuffersKeepsEverySampleAtItsPosition)
     }
 }
 
-}  // namespace
+} // namespace

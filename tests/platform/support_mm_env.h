@@ -28,4 +28,4 @@ void Pass(uint32_t ms);
 void PassStarting(uint32_t ms);
 void FinishCalls();
 
-}  // namespace mm_env
+} // namespace mm_env

@@ -125,7 +125,7 @@ void Move(uint32_t ms)
     h.changed.notify_all();
 }
 
-}  // namespace
+} // namespace
 
 // Host interface.
 

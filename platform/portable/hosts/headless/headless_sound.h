@@ -68,4 +68,4 @@ unsigned TimerThreads();
 // Whether the wave device is open.
 bool SoundIsOpen();
 
-}  // namespace headless
+} // namespace headless

@@ -118,7 +118,7 @@ SleepRoom& Room()
     return room;
 }
 
-}  // namespace
+} // namespace
 
 bool host::SoundOpen()
 {
@@ -170,8 +170,8 @@ bool host::SoundTakesBuffer()
 
 uint32_t host::ClockMs()
 {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        Clock::now().time_since_epoch());
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch());
     return static_cast<uint32_t>(static_cast<uint64_t>(ms.count()));
 }
 
@@ -179,8 +179,8 @@ void host::TimerResolution(uint32_t, bool) {}
 
 uint64_t host::TimerNowUs()
 {
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-        Clock::now().time_since_epoch());
+    const auto us =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch());
     return static_cast<uint64_t>(us.count());
 }
 
