@@ -226,6 +226,9 @@ using LPPAINTSTRUCT = PAINTSTRUCT*;
 // The program's entry point; the portable layer's main() calls it.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
 
+// The program's own instance (for a null name), as WinMain receives it.
+HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+
 // Classes and windows.
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);

@@ -430,6 +430,11 @@ void ResetWindowing()
 
 using namespace portable;
 
+HMODULE WINAPI GetModuleHandleA(LPCSTR name)
+{
+    return name == nullptr ? ProgramInstance() : nullptr;
+}
+
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name)
 {
     host::LogCall("LoadIconA");
