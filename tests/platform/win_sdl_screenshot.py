@@ -66,6 +66,18 @@ def icon(window_id):
     return 0
 
 
+def fixed(window_id, width, height):
+    """The window manager is told the window has one size only: no resizing, no maximising."""
+    d = display.Display()
+    w = d.create_resource_object("window", int(window_id))
+    hints = w.get_wm_normal_hints()
+    sizes = (hints.min_width, hints.min_height, hints.max_width, hints.max_height)
+    if sizes != (width, height, width, height):
+        print(f"size hints {sizes}")
+        return 1
+    return 0
+
+
 def close(window_id):
     d = display.Display()
     w = d.create_resource_object("window", int(window_id))
@@ -84,6 +96,8 @@ if __name__ == "__main__":
         sys.exit(pixels(sys.argv[2], int(sys.argv[3]), int(sys.argv[4])))
     if what == "icon":
         sys.exit(icon(sys.argv[2]))
+    if what == "fixed":
+        sys.exit(fixed(sys.argv[2], int(sys.argv[3]), int(sys.argv[4])))
     if what == "close":
         sys.exit(close(sys.argv[2]))
     sys.exit(2)

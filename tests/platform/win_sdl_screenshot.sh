@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs win_sdl_screenshot on a private X server, takes screenshots of its window and checks
 # every pixel, the window's size before and after the key '2', key auto-repeat, the window
-# icon, and that closing the window the way a window manager does ends it with code 7.
+# icon, that the user cannot resize it, and that closing the window the way a window manager
+# does ends it with code 7.
 # Usage: win_sdl_screenshot.sh <program>
 set -euo pipefail
 program=$1
@@ -50,6 +51,7 @@ check() { /usr/bin/python3 "$here/win_sdl_screenshot.py" "$@"; }
 import -window "$id" "$work/shot1.png"
 check pixels "$work/shot1.png" 160 120 || fail "pixels at 160 x 120"
 check icon "$id" || fail "window icon"
+check fixed "$id" 160 120 || fail "the user could resize the window"
 
 xdotool windowfocus --sync "$id"
 xdotool key 2
@@ -58,6 +60,7 @@ size=$(xwininfo -id "$id" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "
 [ "$size" = "320x240" ] || fail "window is $size after the key 2"
 import -window "$id" "$work/shot2.png"
 check pixels "$work/shot2.png" 320 240 || fail "pixels at 320 x 240"
+check fixed "$id" 320 240 || fail "the user could resize the window after the move"
 
 # A held key repeats: every repeat arrives as a key-down.
 xdotool keydown Right
