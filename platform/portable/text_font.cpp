@@ -181,17 +181,19 @@ const Glyph& GlyphFor(FontFace& font, uint32_t code)
     return glyph;
 }
 
-std::u32string Decode(const char* text, size_t length)
+std::vector<uint32_t> Decode(const char* text, size_t length)
 {
-    std::u32string codes;
+    std::vector<uint32_t> codes;
     if (IsAscii(text, length)) {
-        codes.assign(text, text + length);
+        codes.reserve(length);
+        for (size_t i = 0; i < length; ++i) {
+            codes.push_back(static_cast<unsigned char>(text[i]));
+        }
         return codes;
     }
     std::string wide = FromCodePage932(text, length, "UTF-32LE");
     for (size_t i = 0; i + 4 <= wide.size(); i += 4) {
-        codes.push_back(static_cast<char32_t>(
-            static_cast<uint32_t>(static_cast<unsigned char>(wide[i])) |
+        codes.push_back((static_cast<uint32_t>(static_cast<unsigned char>(wide[i])) |
             static_cast<uint32_t>(static_cast<unsigned char>(wide[i + 1])) << 8 |
             static_cast<uint32_t>(static_cast<unsigned char>(wide[i + 2])) << 16 |
             static_cast<uint32_t>(static_cast<unsigned char>(wide[i + 3])) << 24));
@@ -261,10 +263,10 @@ void DrawTextRun(GdiDc* dc, Surface* surface, int x, int y, const char* text, in
         return;
     }
     FontFace& face = *font->face;
-    std::u32string codes = Decode(text, static_cast<size_t>(length));
+    std::vector<uint32_t> codes = Decode(text, static_cast<size_t>(length));
     if (dc->bkMode == OPAQUE) {
         int width = 0;
-        for (char32_t code : codes) {
+        for (uint32_t code : codes) {
             width += GlyphFor(face, code).advance;
         }
         uint32_t bk = ToPixel(dc->bkColor);
@@ -277,7 +279,7 @@ void DrawTextRun(GdiDc* dc, Surface* surface, int x, int y, const char* text, in
     uint32_t ink = ToPixel(dc->textColor);
     int baseline = y + face.ascent;
     int pen = x;
-    for (char32_t code : codes) {
+    for (uint32_t code : codes) {
         const Glyph& glyph = GlyphFor(face, code);
         int top = baseline - glyph.top;
         int left = pen + glyph.left;
