@@ -142,8 +142,9 @@ extern "C" const IconResource* tovaliskIconResources(int* count)
     return icons;
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand)
 {
+    std::printf("command [%s] show %d\n", commandLine, showCommand);
     for (uint32_t& p : iconPixels) {
         p = 0xFF00FF00u;
     }

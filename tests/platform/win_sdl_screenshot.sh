@@ -39,10 +39,11 @@ xvfb_pid=$!
 export DISPLAY=$display
 wait_for "the X server" xdpyinfo
 
-SDL_AUDIODRIVER=dummy "$program" >"$work/out.txt" 2>"$work/err.txt" &
+SDL_AUDIODRIVER=dummy "$program" one 'two words' >"$work/out.txt" 2>"$work/err.txt" &
 app_pid=$!
 wait_for "five sends painted" grep -q "^painted 5 160 120$" "$work/out.txt"
 grep -q "^outer 160 120 client 160 120$" "$work/out.txt" || fail "no frame without a window manager"
+grep -qF 'command [one "two words"] show 10' "$work/out.txt" || fail "command line or show command"
 id=$(xdotool search --name "^Tovalisk SDL check$" | head -n 1)
 [ -n "$id" ] || fail "window not found"
 
