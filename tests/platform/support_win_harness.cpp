@@ -5,6 +5,20 @@ void harness::Reset(int border, int caption)
 {
     headless::ResetDisplay();
     headless::SetFrame(border, caption);
+    frameBorder = border;
+    frameCaption = caption;
+}
+
+namespace {
+int frameBorder = 4;
+int frameCaption = 20;
+}  // namespace
+
+bool harness::SimulatedFrame(int* extraWidth, int* extraHeight)
+{
+    *extraWidth = 2 * frameBorder;
+    *extraHeight = 2 * frameBorder + frameCaption;
+    return true;
 }
 
 void harness::KeyDown(unsigned virtualKey, bool repeat)

@@ -12,6 +12,8 @@ namespace harness {
 
 // A fresh window system for each test; `border` and `caption` set the simulated frame.
 void Reset(int border = 4, int caption = 20);
+// The frame Reset asked for, as outer minus client size; false where the system decides.
+bool SimulatedFrame(int* extraWidth, int* extraHeight);
 void KeyDown(unsigned virtualKey, bool repeat = false);
 void KeyUp(unsigned virtualKey);
 void RequestClose();
