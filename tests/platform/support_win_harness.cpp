@@ -1,6 +1,11 @@
 #include "platform/portable/hosts/headless/headless_display.h"
 #include "tests/platform/win_harness.h"
 
+namespace {
+int frameBorder = 4;
+int frameCaption = 20;
+}  // namespace
+
 void harness::Reset(int border, int caption)
 {
     headless::ResetDisplay();
@@ -8,11 +13,6 @@ void harness::Reset(int border, int caption)
     frameBorder = border;
     frameCaption = caption;
 }
-
-namespace {
-int frameBorder = 4;
-int frameCaption = 20;
-}  // namespace
 
 bool harness::SimulatedFrame(int* extraWidth, int* extraHeight)
 {
