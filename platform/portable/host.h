@@ -6,6 +6,7 @@
 // (host_display.h).
 
 #include "platform/portable/host_sound.h"
+#include "platform/portable/host_display.h"
 
 namespace host {
 
