@@ -5,6 +5,9 @@
 // own: sound input and the clock (host_sound.h), the window surface and input events
 // (host_display.h).
 
+#include "platform/portable/host_sound.h"
+#include "platform/portable/host_display.h"
+
 namespace host {
 
 // Every platform operation reports itself here, so tests can check the order of calls; the
