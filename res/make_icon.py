@@ -56,14 +56,14 @@ THEME_SIZES = [16, 32, 64, 128]
 
 def draw(size):
     """The icon of one size, top row first."""
-    spec = DRAWINGS[size]
+    drawing = DRAWINGS[size]
     pixels = [[None] * size for _ in range(size)]
 
     def plot(x, y, colour):
         if 0 <= x < size and 0 <= y < size:
             pixels[y][x] = colour
 
-    for i, (top_left, bottom_right) in enumerate(spec["rings"]):
+    for i, (top_left, bottom_right) in enumerate(drawing["rings"]):
         last = size - 1 - i
         # The top right and bottom left corners belong to the bottom-right colour.
         for t in range(i, last):
@@ -73,16 +73,16 @@ def draw(size):
             plot(t, last, bottom_right)
             plot(last, t, bottom_right)
 
-    first = len(spec["rings"])
+    first = len(drawing["rings"])
     last = size - 1 - first
     for y in range(first, last + 1):
         for x in range(first, last + 1):
             plot(x, y, FIELD)
-    for y in spec["grid"]:
+    for y in drawing["grid"]:
         for x in range(first, last + 1):
             plot(x, y, GRID)
     for name, colour in (("upper", UPPER_TRACE), ("lower", LOWER_TRACE)):
-        points = spec[name]
+        points = drawing[name]
         for (x0, y0), (x1, y1) in zip(points, points[1:]):
             for x, y in line(x0, y0, x1, y1):
                 plot(x, y, colour)
