@@ -2,7 +2,7 @@
 # and runs the whole test suite. Both install what they need first.
 JOBS ?= $(shell nproc)
 
-.PHONY: run test deps build clean
+.PHONY: run test deps build scan-example clean
 
 deps:
 	scripts/install-deps
@@ -12,15 +12,25 @@ build: deps
 	cmake --build --preset release -j $(JOBS)
 
 run: build
+	build/release/tovalisk
+
+# Measures a generated example tone with tovalisk-scan.
+scan-example: build
 	scripts/run-example
 
+# The Windows program is cross-built first so that the release tests can run it under Wine.
 test: deps
-	cmake --preset release
+	cmake --preset mingw
+	cmake --build --preset mingw -j $(JOBS)
+	cmake --preset release -DTOVALISK_WINE_EXE=$(CURDIR)/build/mingw/tovalisk.exe
 	cmake --build --preset release -j $(JOBS)
 	ctest --preset release -j $(JOBS)
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
 
 clean:
 	rm -rf build
