@@ -492,6 +492,23 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* wc)
     return S().nextAtom++;
 }
 
+BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE /*instance*/)
+{
+    host::LogCall("UnregisterClassA");
+    if (className == nullptr || IsResourceId(className)) {
+        return FALSE;
+    }
+    Lock lock(S().mutex);
+    std::string key = Lower(className);
+    // A class still in use by a window stays.
+    for (auto& [handle, w] : S().windows) {
+        if (Lower(w->windowClass->name.c_str()) == key) {
+            return FALSE;
+        }
+    }
+    return S().classes.erase(key) != 0 ? TRUE : FALSE;
+}
+
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR caption, DWORD style, int x,
                             int y, int width, int height, HWND parent, HMENU menu,
                             HINSTANCE instance, LPVOID param)
