@@ -539,13 +539,13 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR caption, DWO
     host::DisplayFrame frame = host::ExpectedDisplayFrame();
     w->clientWidth = std::max(0, width - frame.left - frame.right);
     w->clientHeight = std::max(0, height - frame.top - frame.bottom);
-    host::DisplayWindowSpec spec{w->caption.c_str(),
+    host::DisplayWindowParams params{w->caption.c_str(),
                                  x == CW_USEDEFAULT ? host::kDefaultPosition : x + frame.left,
                                  x == CW_USEDEFAULT ? host::kDefaultPosition : y + frame.top,
                                  w->clientWidth,
                                  w->clientHeight,
                                  LargestImage(w->windowClass->icon)};
-    w->display = host::CreateDisplayWindow(spec);
+    w->display = host::CreateDisplayWindow(params);
     if (w->display == nullptr) {
         return nullptr;
     }
