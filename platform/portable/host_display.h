@@ -68,4 +68,4 @@ void WaitDisplayEvent();
 // Any thread: makes a current or the next WaitDisplayEvent return.
 void WakeDisplayWaiter();
 
-}  // namespace host
+} // namespace host

@@ -67,7 +67,7 @@ std::vector<COLORREF> harness::ShownPixels(const char* caption, int* width, int*
 namespace {
 int frameBorder = 4;
 int frameCaption = 20;
-}  // namespace
+} // namespace
 
 void harness::Reset(int border, int caption)
 {

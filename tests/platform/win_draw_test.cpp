@@ -84,7 +84,7 @@ struct Canvas {
 };
 
 class Drawing : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         harness::Reset();
@@ -150,13 +150,15 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"right", {{0, 2}, {5, 2}}, {"......", "......", "wwwww.", "......", "......"}},
         LineCase{"left", {{5, 2}, {0, 2}}, {"......", "......", ".wwwww", "......", "......"}},
         LineCase{"diagonal", {{0, 0}, {4, 4}}, {"w.....", ".w....", "..w...", "...w..", "......"}},
-        LineCase{"past the image", {{2, -3}, {2, 9}}, {"..w...", "..w...", "..w...", "..w...",
-                                                       "..w..."}},
-        LineCase{"zero length", {{3, 3}, {3, 3}}, {"......", "......", "......", "......",
-                                                   "......"}},
+        LineCase{"past the image",
+                 {{2, -3}, {2, 9}},
+                 {"..w...", "..w...", "..w...", "..w...", "..w..."}},
+        LineCase{
+            "zero length", {{3, 3}, {3, 3}}, {"......", "......", "......", "......", "......"}},
         // The second segment starts where the first left off, so the corner is drawn.
-        LineCase{"corner", {{0, 0}, {3, 0}, {3, 3}}, {"wwww..", "...w..", "...w..", "......",
-                                                      "......"}}),
+        LineCase{"corner",
+                 {{0, 0}, {3, 0}, {3, 3}},
+                 {"wwww..", "...w..", "...w..", "......", "......"}}),
     [](const auto& info) {
         std::string name = info.param.name;
         for (char& ch : name) {
@@ -227,8 +229,8 @@ TEST_P(Stretch, EnlargesByWholePixelReplication)
             bool inside = x >= 1 && y >= 1 && x < 1 + 3 * zoom && y < 1 + 2 * zoom;
             COLORREF expected =
                 inside ? GetPixel(source.dc, (x - 1) / zoom, (y - 1) / zoom) : kWhite;
-            ASSERT_EQ(GetPixel(target.dc, x, y), expected) << "zoom " << zoom << " at " << x
-                                                           << "," << y;
+            ASSERT_EQ(GetPixel(target.dc, x, y), expected)
+                << "zoom " << zoom << " at " << x << "," << y;
         }
     }
 }
@@ -257,8 +259,7 @@ TEST_F(Drawing, TwoPieceCopyPutsTheOldestColumnAtTheLeft)
     const int z = 2;
     StretchBlt(target.dc, 0, 0, (3 - a) * z, 2 * z, source.dc, a, 0, 3 - a, 2, SRCCOPY);
     StretchBlt(target.dc, (3 - a) * z, 0, a * z, 2 * z, source.dc, 0, 0, a, 2, SRCCOPY);
-    EXPECT_EQ(target.Picture(),
-              (std::vector<std::string>{"ggbbrr", "ggbbrr", "bbrrww", "bbrrww"}));
+    EXPECT_EQ(target.Picture(), (std::vector<std::string>{"ggbbrr", "ggbbrr", "bbrrww", "bbrrww"}));
 }
 
 struct FillCase {
@@ -482,4 +483,4 @@ TEST_F(Drawing, ReleasedObjectsBringTheCountBackAndSelectedOnesStayUntilDeselect
     EXPECT_FALSE(DeleteDC(dc));
 }
 
-}  // namespace
+} // namespace

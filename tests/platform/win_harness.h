@@ -24,4 +24,4 @@ int LiveDrawingObjects();
 // The window's client pixels as last shown (COLORREF), empty when never shown.
 std::vector<COLORREF> ShownPixels(const char* caption, int* width, int* height);
 
-}  // namespace harness
+} // namespace harness

@@ -89,8 +89,8 @@ ATOM Register(UINT style = 0)
 HWND Create(int width = 200, int height = 300)
 {
     return CreateWindowExA(0, kClass, kCaption, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                           CW_USEDEFAULT, CW_USEDEFAULT, width, height, nullptr, nullptr,
-                           nullptr, nullptr);
+                           CW_USEDEFAULT, CW_USEDEFAULT, width, height, nullptr, nullptr, nullptr,
+                           nullptr);
 }
 
 RECT ClientOf(HWND window)
@@ -120,7 +120,7 @@ void RunLoop()
 }
 
 class Messages : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         harness::Reset(5, 20);
@@ -182,8 +182,8 @@ TEST_F(Messages, ClassRegistrationRefusesDuplicatesAndBadSizes)
     wc.lpfnWndProc = TestProc;
     wc.lpszClassName = "Other";
     EXPECT_EQ(RegisterClassExA(&wc), 0);
-    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "x", WS_CAPTION, 0, 0, 10, 10, nullptr,
-                              nullptr, nullptr, nullptr),
+    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "x", WS_CAPTION, 0, 0, 10, 10, nullptr, nullptr,
+                              nullptr, nullptr),
               nullptr);
     // Class names do not care about case.
     HWND window = CreateWindowExA(0, "WINMESSAGETEST", "x", WS_CAPTION, 0, 0, 50, 50, nullptr,
@@ -641,4 +641,4 @@ TEST_F(Messages, WindowsOfAnEndedThreadAreGoneAndSendsToThemReturnZero)
     EXPECT_EQ(SendMessageA(w.window, WM_USER, 9, 0), 0);
 }
 
-}  // namespace
+} // namespace

@@ -82,7 +82,7 @@ void Inject(host::DisplayEventKind kind, unsigned virtualKey, bool repeat)
     D().changed.notify_all();
 }
 
-}  // namespace
+} // namespace
 
 host::DisplayFrame host::ExpectedDisplayFrame()
 {

@@ -125,7 +125,7 @@ host::DisplayWindow* WindowFor(Uint32 id)
     return it != windowsById.end() ? it->second : nullptr;
 }
 
-}  // namespace
+} // namespace
 
 host::DisplayFrame host::ExpectedDisplayFrame()
 {
