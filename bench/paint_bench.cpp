@@ -18,8 +18,7 @@ struct Image {
 
 Image MakeImage(HDC screen, int width, int height)
 {
-    Image image{CreateCompatibleDC(screen), CreateCompatibleBitmap(screen, width, height),
-                nullptr};
+    Image image{CreateCompatibleDC(screen), CreateCompatibleBitmap(screen, width, height), nullptr};
     image.previous = SelectObject(image.dc, image.bitmap);
     return image;
 }
@@ -55,17 +54,20 @@ void PaintAtZoomFour(benchmark::State& state)
         SetTextColor(dc, 0xFFFFFF);
         SetBkColor(dc, 0x000000);
         SetBkMode(dc, TRANSPARENT);
-        StretchBlt(dc, 0, 100, (200 - a) * zoom, 200 * zoom, chart.dc, a, 0, 200 - a, 200,
-                   SRCCOPY);
+        StretchBlt(dc, 0, 100, (200 - a) * zoom, 200 * zoom, chart.dc, a, 0, 200 - a, 200, SRCCOPY);
         StretchBlt(dc, (200 - a) * zoom, 100, a * zoom, 200 * zoom, chart.dc, 0, 0, a, 200,
                    SRCCOPY);
         RECT band{0, 0, 800, 100};
         FillRect(dc, &band, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
         HGDIOBJ oldFont = SelectObject(dc, font);
-        const char* formats[] = {"%8.2f Hz",        "%8.2f dB",
-                                 "Min. Count : 1 ticks", "Min. Duration : 0.0500 sec",
-                                 "+ Trigger : 0.7500",   "- Trigger : 0.7500",
-                                 "Valid Duration : 1.0000 sec", "Display Interval : 100 ms"};
+        const char* formats[] = {"%8.2f Hz",
+                                 "%8.2f dB",
+                                 "Min. Count : 1 ticks",
+                                 "Min. Duration : 0.0500 sec",
+                                 "+ Trigger : 0.7500",
+                                 "- Trigger : 0.7500",
+                                 "Valid Duration : 1.0000 sec",
+                                 "Display Interval : 100 ms"};
         for (int i = 0; i < 8; ++i) {
             int n = std::snprintf(line, sizeof line, formats[i], 440.0);
             TextOutA(dc, 2, 2 + 12 * i, line, n);
@@ -80,6 +82,6 @@ void PaintAtZoomFour(benchmark::State& state)
 
 BENCHMARK(PaintAtZoomFour)->Unit(benchmark::kMicrosecond);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

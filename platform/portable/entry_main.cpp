@@ -34,7 +34,7 @@ std::string CommandLine(int argc, char** argv)
     return line;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

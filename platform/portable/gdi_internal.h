@@ -119,7 +119,7 @@ int LiveDrawingObjects();
 bool MakeFontFace(GdiFont* font, int height, int weight, const char* faceName);
 void DrawTextRun(GdiDc* dc, Surface* surface, int x, int y, const char* text, int length);
 
-}  // namespace portable
+} // namespace portable
 
 // Fails loudly in debug builds when the program asks for something the layer does not do.
 #define PORTABLE_UNSUPPORTED(what) assert(!"unsupported: " what)

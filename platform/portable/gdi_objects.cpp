@@ -120,7 +120,7 @@ HDC ToHdc(GdiDc* dc)
     return reinterpret_cast<HDC>(dc);
 }
 
-}  // namespace
+} // namespace
 
 std::shared_ptr<Surface> MakeSurface(int width, int height)
 {
@@ -154,8 +154,7 @@ void RegisterObject(GdiObject* object)
 GdiDc* FindDc(HDC dc)
 {
     GdiObject* object = FindObject(dc);
-    return object != nullptr && object->kind == GdiKind::Dc ? static_cast<GdiDc*>(object)
-                                                            : nullptr;
+    return object != nullptr && object->kind == GdiKind::Dc ? static_cast<GdiDc*>(object) : nullptr;
 }
 
 Surface* DcSurface(GdiDc* dc)
@@ -236,7 +235,7 @@ int LiveDrawingObjects()
     return liveCounted.load(std::memory_order_relaxed);
 }
 
-}  // namespace portable
+} // namespace portable
 
 using namespace portable;
 
@@ -441,4 +440,3 @@ int WINAPI SetBkMode(HDC handle, int mode)
     dc->bkMode = mode;
     return previous;
 }
-

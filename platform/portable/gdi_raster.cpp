@@ -22,8 +22,8 @@ void PutPixel(Surface* surface, int x, int y, uint32_t pixel)
 // Pixel columns (or rows) of a stretched copy: for each target position inside the target
 // surface, the source position it takes, or -1 where that falls outside the source. Whole-pixel
 // replication: target t takes source s + floor(t * sourceExtent / extent).
-void MapAxis(int start, int extent, int limit, int sourceStart, int sourceExtent,
-             int sourceLimit, std::vector<int>& map, int& first)
+void MapAxis(int start, int extent, int limit, int sourceStart, int sourceExtent, int sourceLimit,
+             std::vector<int>& map, int& first)
 {
     int begin = std::max(start, 0);
     int end = std::min(start + extent, limit);
@@ -36,7 +36,7 @@ void MapAxis(int start, int extent, int limit, int sourceStart, int sourceExtent
     }
 }
 
-}  // namespace
+} // namespace
 
 BOOL WINAPI MoveToEx(HDC handle, int x, int y, POINT* previous)
 {
@@ -130,8 +130,8 @@ BOOL WINAPI StretchBlt(HDC target, int x, int y, int width, int height, HDC sour
                        int sourceY, int sourceWidth, int sourceHeight, DWORD rop)
 {
     char detail[96];
-    std::snprintf(detail, sizeof detail, "%d %d %d %d <- %d %d %d %d", x, y, width, height,
-                  sourceX, sourceY, sourceWidth, sourceHeight);
+    std::snprintf(detail, sizeof detail, "%d %d %d %d <- %d %d %d %d", x, y, width, height, sourceX,
+                  sourceY, sourceWidth, sourceHeight);
     host::LogCall("StretchBlt", detail);
     if (rop != SRCCOPY) {
         PORTABLE_UNSUPPORTED("raster operation other than SRCCOPY");

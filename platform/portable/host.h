@@ -14,4 +14,4 @@ namespace host {
 // real host ignores it. `detail` may be empty.
 void LogCall(const char* operation, const char* detail = "");
 
-}  // namespace host
+} // namespace host

@@ -24,7 +24,7 @@ struct DisplayFrame {
 // Tells CreateDisplayWindow to let the host choose where the window goes.
 inline constexpr int kDefaultPosition = INT32_MIN;
 
-struct DisplayWindowSpec {
+struct DisplayWindowParams {
     const char* caption;
     // Screen position of the client area's top-left corner, or kDefaultPosition for both.
     int clientX;
@@ -39,7 +39,7 @@ struct DisplayWindowSpec {
 DisplayFrame ExpectedDisplayFrame();
 
 // Created hidden; nullptr when the host cannot make a window.
-DisplayWindow* CreateDisplayWindow(const DisplayWindowSpec& spec);
+DisplayWindow* CreateDisplayWindow(const DisplayWindowParams& params);
 void DestroyDisplayWindow(DisplayWindow* window);
 DisplayFrame DisplayWindowFrame(DisplayWindow* window);
 void DisplayWindowPosition(DisplayWindow* window, int* clientX, int* clientY);
@@ -68,4 +68,4 @@ void WaitDisplayEvent();
 // Any thread: makes a current or the next WaitDisplayEvent return.
 void WakeDisplayWaiter();
 
-}  // namespace host
+} // namespace host

@@ -194,14 +194,14 @@ std::vector<uint32_t> Decode(const char* text, size_t length)
     std::string wide = FromCodePage932(text, length, "UTF-32LE");
     for (size_t i = 0; i + 4 <= wide.size(); i += 4) {
         codes.push_back((static_cast<uint32_t>(static_cast<unsigned char>(wide[i])) |
-            static_cast<uint32_t>(static_cast<unsigned char>(wide[i + 1])) << 8 |
-            static_cast<uint32_t>(static_cast<unsigned char>(wide[i + 2])) << 16 |
-            static_cast<uint32_t>(static_cast<unsigned char>(wide[i + 3])) << 24));
+                         static_cast<uint32_t>(static_cast<unsigned char>(wide[i + 1])) << 8 |
+                         static_cast<uint32_t>(static_cast<unsigned char>(wide[i + 2])) << 16 |
+                         static_cast<uint32_t>(static_cast<unsigned char>(wide[i + 3])) << 24));
     }
     return codes;
 }
 
-}  // namespace
+} // namespace
 
 bool MakeFontFace(GdiFont* font, int height, int /*weight*/, const char* faceName)
 {
@@ -301,7 +301,7 @@ void DrawTextRun(GdiDc* dc, Surface* surface, int x, int y, const char* text, in
     }
 }
 
-}  // namespace portable
+} // namespace portable
 
 using namespace portable;
 

@@ -12,4 +12,4 @@ HINSTANCE ProgramInstance();
 // running.
 void ResetWindowing();
 
-}  // namespace portable
+} // namespace portable

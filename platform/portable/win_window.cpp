@@ -340,8 +340,8 @@ enum class Got { Nothing, Message, Quit };
 
 // One look at the queue in the order the system keeps: sent messages are handled first, then
 // posted messages, then the quit request, then paints of invalid windows.
-Got Look(Lock& lock, const std::shared_ptr<ThreadQueue>& queue, MSG* out, HWND filter,
-         UINT first, UINT last, bool remove)
+Got Look(Lock& lock, const std::shared_ptr<ThreadQueue>& queue, MSG* out, HWND filter, UINT first,
+         UINT last, bool remove)
 {
     ProcessSent(lock, queue);
     PumpHost(lock);
@@ -400,7 +400,7 @@ void LogMessage(const char* operation, UINT message)
     host::LogCall(operation, detail);
 }
 
-}  // namespace
+} // namespace
 
 HINSTANCE ProgramInstance()
 {
@@ -426,7 +426,7 @@ void ResetWindowing()
     ++S().epoch;
 }
 
-}  // namespace portable
+} // namespace portable
 
 using namespace portable;
 
@@ -466,10 +466,10 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name)
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* wc)
 {
-    host::LogCall("RegisterClassExA", wc != nullptr && wc->lpszClassName != nullptr &&
-                                              !IsResourceId(wc->lpszClassName)
-                                          ? wc->lpszClassName
-                                          : "");
+    host::LogCall("RegisterClassExA",
+                  wc != nullptr && wc->lpszClassName != nullptr && !IsResourceId(wc->lpszClassName)
+                      ? wc->lpszClassName
+                      : "");
     if (wc == nullptr || wc->cbSize != sizeof(WNDCLASSEXA) || wc->lpfnWndProc == nullptr ||
         wc->lpszClassName == nullptr || IsResourceId(wc->lpszClassName) ||
         wc->lpszClassName[0] == '\0') {
@@ -490,6 +490,23 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* wc)
     record->icon = wc->hIcon;
     S().classes[key] = record;
     return S().nextAtom++;
+}
+
+BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE /*instance*/)
+{
+    host::LogCall("UnregisterClassA");
+    if (className == nullptr || IsResourceId(className)) {
+        return FALSE;
+    }
+    Lock lock(S().mutex);
+    std::string key = Lower(className);
+    // A class still in use by a window stays.
+    for (auto& [handle, w] : S().windows) {
+        if (Lower(w->windowClass->name.c_str()) == key) {
+            return FALSE;
+        }
+    }
+    return S().classes.erase(key) != 0 ? TRUE : FALSE;
 }
 
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR caption, DWORD style, int x,
@@ -522,13 +539,13 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR caption, DWO
     host::DisplayFrame frame = host::ExpectedDisplayFrame();
     w->clientWidth = std::max(0, width - frame.left - frame.right);
     w->clientHeight = std::max(0, height - frame.top - frame.bottom);
-    host::DisplayWindowSpec spec{w->caption.c_str(),
-                                 x == CW_USEDEFAULT ? host::kDefaultPosition : x + frame.left,
-                                 x == CW_USEDEFAULT ? host::kDefaultPosition : y + frame.top,
-                                 w->clientWidth,
-                                 w->clientHeight,
-                                 LargestImage(w->windowClass->icon)};
-    w->display = host::CreateDisplayWindow(spec);
+    host::DisplayWindowParams params{w->caption.c_str(),
+                                     x == CW_USEDEFAULT ? host::kDefaultPosition : x + frame.left,
+                                     x == CW_USEDEFAULT ? host::kDefaultPosition : y + frame.top,
+                                     w->clientWidth,
+                                     w->clientHeight,
+                                     LargestImage(w->windowClass->icon)};
+    w->display = host::CreateDisplayWindow(params);
     if (w->display == nullptr) {
         return nullptr;
     }
@@ -552,9 +569,9 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR caption, DWO
     S().windows[w->handle] = w;
     HWND handle = w->handle;
     WNDPROC proc = w->windowClass->proc;
-    CREATESTRUCTA create{param,    instance, menu,  parent,
-                         height,   width,    y,     x,
-                         static_cast<LONG>(style), caption, className, exStyle};
+    CREATESTRUCTA create{
+        param,   instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
+        caption, className, exStyle};
     lock.unlock();
     // The window procedure sees WM_CREATE before the caller gets the handle.
     if (proc(handle, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
@@ -757,7 +774,7 @@ BOOL WINAPI TranslateMessage(const MSG* msg)
     host::LogCall("TranslateMessage");
     // No character messages are made: the program only reads key-downs.
     return msg != nullptr && (msg->message == WM_KEYDOWN || msg->message == WM_KEYUP) ? TRUE
-                                                                                       : FALSE;
+                                                                                      : FALSE;
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG* msg)

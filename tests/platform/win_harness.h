@@ -19,8 +19,9 @@ void KeyUp(unsigned virtualKey);
 void RequestClose();
 // Until the window thread waits with nothing left to do.
 void WaitIdle();
+// -1 where the system keeps no count.
 int LiveDrawingObjects();
 // The window's client pixels as last shown (COLORREF), empty when never shown.
 std::vector<COLORREF> ShownPixels(const char* caption, int* width, int* height);
 
-}  // namespace harness
+} // namespace harness

@@ -27,8 +27,8 @@ HWND WindowWithIcon(HICON icon)
     wc.hIcon = icon;
     wc.lpszClassName = "IconTest";
     EXPECT_NE(RegisterClassExA(&wc), 0);
-    return CreateWindowExA(0, "IconTest", "Icon test", WS_CAPTION, 0, 0, 64, 64, nullptr,
-                           nullptr, nullptr, nullptr);
+    return CreateWindowExA(0, "IconTest", "Icon test", WS_CAPTION, 0, 0, 64, 64, nullptr, nullptr,
+                           nullptr, nullptr);
 }
 
 TEST(Icons, TheProgramsIconBecomesTheWindowIconAtItsLargestSize)
@@ -57,7 +57,7 @@ TEST(Icons, AMissingIconLoadsAsNullAndTheWindowHasNone)
     DestroyWindow(window);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" const IconResource* tovaliskIconResources(int* count)
 {

@@ -134,7 +134,7 @@ LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM first, LPARAM second)
     }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" const IconResource* tovaliskIconResources(int* count)
 {
@@ -159,9 +159,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     if (RegisterClassExA(&wc) == 0) {
         return 1;
     }
-    HWND window = CreateWindowExA(0, "WinSdlShot", kCaption, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, 160, 120, nullptr, nullptr,
-                                  instance, nullptr);
+    HWND window = CreateWindowExA(0, "WinSdlShot", kCaption,
+                                  WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 160, 120, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) {
         return 2;
     }

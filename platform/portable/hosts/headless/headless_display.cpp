@@ -82,7 +82,7 @@ void Inject(host::DisplayEventKind kind, unsigned virtualKey, bool repeat)
     D().changed.notify_all();
 }
 
-}  // namespace
+} // namespace
 
 host::DisplayFrame host::ExpectedDisplayFrame()
 {
@@ -90,20 +90,20 @@ host::DisplayFrame host::ExpectedDisplayFrame()
     return D().frame;
 }
 
-host::DisplayWindow* host::CreateDisplayWindow(const DisplayWindowSpec& spec)
+host::DisplayWindow* host::CreateDisplayWindow(const DisplayWindowParams& params)
 {
     std::lock_guard lock(D().mutex);
     auto window = std::make_unique<DisplayWindow>();
-    window->caption = spec.caption != nullptr ? spec.caption : "";
+    window->caption = params.caption != nullptr ? params.caption : "";
     window->frame = D().frame;
-    bool chosen = spec.clientX == kDefaultPosition;
-    window->x = chosen ? 100 + window->frame.left : spec.clientX;
-    window->y = chosen ? 100 + window->frame.top : spec.clientY;
-    window->width = spec.clientWidth;
-    window->height = spec.clientHeight;
-    if (spec.icon != nullptr) {
-        window->iconWidth = spec.icon->width;
-        window->iconHeight = spec.icon->height;
+    bool chosen = params.clientX == kDefaultPosition;
+    window->x = chosen ? 100 + window->frame.left : params.clientX;
+    window->y = chosen ? 100 + window->frame.top : params.clientY;
+    window->width = params.clientWidth;
+    window->height = params.clientHeight;
+    if (params.icon != nullptr) {
+        window->iconWidth = params.icon->width;
+        window->iconHeight = params.icon->height;
     }
     D().windows.push_back(std::move(window));
     ++D().created;

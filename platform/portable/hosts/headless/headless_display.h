@@ -63,4 +63,4 @@ bool WaitIdle();
 // Drawing objects the program created and has not released (stock objects are not counted).
 int LiveDrawingObjects();
 
-}  // namespace headless
+} // namespace headless

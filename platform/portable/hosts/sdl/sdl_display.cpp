@@ -125,27 +125,27 @@ host::DisplayWindow* WindowFor(Uint32 id)
     return it != windowsById.end() ? it->second : nullptr;
 }
 
-}  // namespace
+} // namespace
 
 host::DisplayFrame host::ExpectedDisplayFrame()
 {
     return lastFrame;
 }
 
-host::DisplayWindow* host::CreateDisplayWindow(const DisplayWindowSpec& spec)
+host::DisplayWindow* host::CreateDisplayWindow(const DisplayWindowParams& params)
 {
     if (!EnsureVideo()) {
         return nullptr;
     }
-    bool chosen = spec.clientX == kDefaultPosition;
+    bool chosen = params.clientX == kDefaultPosition;
     SDL_Window* window = SDL_CreateWindow(
-        spec.caption, chosen ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : spec.clientX,
-        chosen ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : spec.clientY,
-        std::max(spec.clientWidth, 1), std::max(spec.clientHeight, 1), SDL_WINDOW_HIDDEN);
+        params.caption, chosen ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : params.clientX,
+        chosen ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : params.clientY,
+        std::max(params.clientWidth, 1), std::max(params.clientHeight, 1), SDL_WINDOW_HIDDEN);
     if (window == nullptr) {
         return nullptr;
     }
-    if (const IconImage* icon = spec.icon) {
+    if (const IconImage* icon = params.icon) {
         SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
             const_cast<uint32_t*>(icon->pixels), icon->width, icon->height, 32, icon->width * 4,
             SDL_PIXELFORMAT_ARGB8888);
