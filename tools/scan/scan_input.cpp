@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -351,12 +352,12 @@ bool SoundInput::Next(std::vector<int16_t>& out)
                 inputDone_ = true;
             }
             // The filter must only ever see finite values, or one bad sample poisons its
-            // neighbours.
+            // neighbours; a double beyond float's range would become an infinity.
             for (size_t f = 0; f < pendingCount_; ++f) {
                 double v = mono_[f];
                 if (std::isnan(v)) {
                     v = 0.0;
-                } else if (std::isinf(v)) {
+                } else if (std::fabs(v) > static_cast<double>(FLT_MAX)) {
                     v = v > 0 ? 1.0 : -1.0;
                 }
                 pending_[f] = static_cast<float>(v);
