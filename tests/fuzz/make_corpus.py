@@ -112,7 +112,8 @@ def scan_seeds():
     with tempfile.TemporaryDirectory() as tmp:
         for name, (suffix, options, effects) in files.items():
             path = os.path.join(tmp, name + "." + suffix)
-            sox(["-n", "-V1"] + options + [path] + effects)
+            # Repeatable: no random dither, fixed Ogg serial numbers.
+            sox(["-R", "-n", "-V1"] + options + [path] + effects)
             with open(path, "rb") as f:
                 whole[name] = f.read()
     for name, data in whole.items():
@@ -136,6 +137,17 @@ def scan_seeds():
         struct.pack(">ff", v / 32768, -v / 32768) for v in sine(440.0, 20000.0, 200, rate=44100.0))
     seeds["raw_pcm24_48k_stereo_pick_1"] = bytes([1, 1, 3, 1]) + struct.pack("<I", 0) + b"".join(
         struct.pack("<i", v * 256)[:3] * 2 for v in sine(1000.0, 30000.0, 200))
+
+    # Floats at 48 kHz reach the detector rounded and clipped, NaN as silence; a double beyond
+    # float's range before rate conversion must not ring.
+    odd = [0.3, -0.7, 2.0, float("nan"), -5.0, float("inf"), 1e-5, -1.0]
+    seeds["raw_float_48k_odd_values"] = bytes([1, 0, 5, 0]) + struct.pack("<I", 0) + struct.pack(
+        "<8f", *odd)
+    seeds["raw_double_be_48k_odd_values"] = bytes([1, 0, 0x46, 0]) + struct.pack(
+        "<I", 0) + struct.pack(">8d", *odd[:4], -1e300, *odd[5:])
+    seeds["raw_double_44k1_beyond_float"] = bytes([1, 0, 6, 0]) + struct.pack("<I", 1) + b"".join(
+        struct.pack("<d", 1e300 if k == 100 else v / 32768)
+        for k, v in enumerate(sine(440.0, 16000.0, 200, rate=44100.0)))
 
     def wav_fields(encoding, channels, rate, riff=(0, 0), data=(0, 0)):
         return bytes([encoding, channels]) + struct.pack("<I", rate) + struct.pack(

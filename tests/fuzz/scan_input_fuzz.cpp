@@ -157,10 +157,11 @@ void Extended(std::vector<uint8_t>& out, uint32_t rate)
     Be32(out, static_cast<uint32_t>(mantissa));
 }
 
-// What a test can know exactly: samples of linear PCM with `bits` bits (0 when the encoding
-// is something else), and whether 8-bit samples are unsigned.
+// What a test can know exactly: samples of linear PCM or IEEE floats with `bits` bits (0 when
+// the encoding is something else), and whether 8-bit samples are unsigned.
 struct Layout {
     uint32_t bits = 0;
+    bool floats = false;
     bool unsignedBytes = false;
     bool bigEndian = false;
     uint32_t channels = 0;
@@ -174,15 +175,16 @@ struct Layout {
 struct Encoding {
     int subtype;
     uint32_t bits;
+    bool floats;
 };
 
 constexpr Encoding kRawEncodings[] = {
-    {SF_FORMAT_PCM_16, 16}, {SF_FORMAT_PCM_S8, 8},   {SF_FORMAT_PCM_U8, 8},
-    {SF_FORMAT_PCM_24, 24}, {SF_FORMAT_PCM_32, 32},  {SF_FORMAT_FLOAT, 0},
-    {SF_FORMAT_DOUBLE, 0},  {SF_FORMAT_ULAW, 0},     {SF_FORMAT_ALAW, 0},
-    {SF_FORMAT_GSM610, 0},  {SF_FORMAT_VOX_ADPCM, 0}, {SF_FORMAT_DWVW_12, 0},
-    {SF_FORMAT_DWVW_16, 0}, {SF_FORMAT_DWVW_24, 0},  {SF_FORMAT_DPCM_8, 0},
-    {SF_FORMAT_DPCM_16, 0},
+    {SF_FORMAT_PCM_16, 16, false},   {SF_FORMAT_PCM_S8, 8, false},   {SF_FORMAT_PCM_U8, 8, false},
+    {SF_FORMAT_PCM_24, 24, false},   {SF_FORMAT_PCM_32, 32, false},  {SF_FORMAT_FLOAT, 32, true},
+    {SF_FORMAT_DOUBLE, 64, true},    {SF_FORMAT_ULAW, 0, false},     {SF_FORMAT_ALAW, 0, false},
+    {SF_FORMAT_GSM610, 0, false},    {SF_FORMAT_VOX_ADPCM, 0, false}, {SF_FORMAT_DWVW_12, 0, false},
+    {SF_FORMAT_DWVW_16, 0, false},   {SF_FORMAT_DWVW_24, 0, false},  {SF_FORMAT_DPCM_8, 0, false},
+    {SF_FORMAT_DPCM_16, 0, false},
 };
 
 SF_INFO RawFormat(Reader& in, Layout& layout)
@@ -197,6 +199,7 @@ SF_INFO RawFormat(Reader& in, Layout& layout)
     info.channels = static_cast<int>(layout.channels);
     info.samplerate = static_cast<int>(layout.rate);
     layout.bits = e.bits;
+    layout.floats = e.floats;
     layout.unsignedBytes = e.subtype == SF_FORMAT_PCM_U8;
     layout.bigEndian = big;
     layout.data = in.Rest();
@@ -219,7 +222,8 @@ std::vector<uint8_t> Wav(Reader& in, Layout& layout)
     const uint32_t dataRaw = in.U32();
     layout.data = in.Rest();
     layout.dataBytes = in.RestSize();
-    layout.bits = e[0] == 1 ? e[1] : 0;
+    layout.bits = e[0] == 1 || e[0] == 3 ? e[1] : 0;
+    layout.floats = e[0] == 3;
     layout.unsignedBytes = true;
     layout.exact = riffSelector % 4 == 0 && dataSelector % 4 == 0;
 
@@ -266,7 +270,9 @@ std::vector<uint8_t> Aiff(Reader& in, Layout& layout)
     const uint32_t ssndRaw = in.U32();
     layout.data = in.Rest();
     layout.dataBytes = in.RestSize();
-    layout.bits = e.type == nullptr ? e.bits : 0;
+    const bool floats = e.type != nullptr && e.type[0] == 'f';
+    layout.bits = e.type == nullptr || floats ? e.bits : 0;
+    layout.floats = floats;
     layout.bigEndian = true;
     layout.exact = formSelector % 4 == 0 && framesSelector % 4 == 0 && ssndSelector % 4 == 0;
 
@@ -303,22 +309,43 @@ std::vector<uint8_t> Aiff(Reader& in, Layout& layout)
     return file;
 }
 
+// The 16-bit sample that a float value must become: the nearest, clipped, NaN as silence.
+int16_t FromFloat(double fullScale)
+{
+    if (std::isnan(fullScale)) {
+        return 0;
+    }
+    const double r = std::round(fullScale);
+    return static_cast<int16_t>(r > 32767.0 ? 32767.0 : r < -32768.0 ? -32768.0 : r);
+}
+
 // The 16-bit sample that a linear PCM value must become at 48 kHz: shifted to 16 bits, rounded
-// half away from zero, clipped.
+// half away from zero, clipped. Floats: scaled by 32768, the same way.
 int16_t Expected(const Layout& layout, size_t frame, uint32_t channel)
 {
     const size_t bytes = layout.bits / 8;
     const uint8_t* at = layout.data + (frame * layout.channels + channel) * bytes;
-    uint32_t u = 0;
+    uint64_t u = 0;
     for (size_t k = 0; k < bytes; ++k) {
-        u = layout.bigEndian ? (u << 8) | at[k] : u | uint32_t{at[k]} << (8 * k);
+        u = layout.bigEndian ? (u << 8) | at[k] : u | uint64_t{at[k]} << (8 * k);
+    }
+    if (layout.floats && bytes == 4) {
+        float f = 0;
+        const auto word = static_cast<uint32_t>(u);
+        std::memcpy(&f, &word, sizeof f);
+        return FromFloat(static_cast<double>(f) * 32768.0);
+    }
+    if (layout.floats) {
+        double f = 0;
+        std::memcpy(&f, &u, sizeof f);
+        return FromFloat(f * 32768.0);
     }
     int64_t v = 0;
     if (bytes == 1 && layout.unsignedBytes) {
-        v = int64_t{u} - 128;
+        v = static_cast<int64_t>(u) - 128;
     } else {
-        const uint32_t sign = 1u << (layout.bits - 1);
-        v = (int64_t{u} ^ sign) - sign;
+        const int64_t sign = int64_t{1} << (layout.bits - 1);
+        v = (static_cast<int64_t>(u) ^ sign) - sign;
     }
     if (layout.bits <= 16) {
         return static_cast<int16_t>(v * (int64_t{1} << (16 - layout.bits)));
@@ -368,7 +395,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const double declared = input.DeclaredSeconds();
     REQUIRE(declared < 0.0 || std::isfinite(declared));
 
-    // The samples that can be checked one by one: linear PCM at 48 kHz, mono or one channel.
+    // The samples that can be checked one by one: linear PCM or floats at 48 kHz, mono or one
+    // channel.
     const bool knowable = mode != 0 && layout.bits != 0 && layout.rate == 48000 &&
                           layout.channels >= 1 && layout.channels <= 256 &&
                           (layout.channels == 1 || channel != 0) &&
