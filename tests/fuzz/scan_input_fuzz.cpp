@@ -179,11 +179,11 @@ struct Encoding {
 };
 
 constexpr Encoding kRawEncodings[] = {
-    {SF_FORMAT_PCM_16, 16, false},   {SF_FORMAT_PCM_S8, 8, false},   {SF_FORMAT_PCM_U8, 8, false},
-    {SF_FORMAT_PCM_24, 24, false},   {SF_FORMAT_PCM_32, 32, false},  {SF_FORMAT_FLOAT, 32, true},
-    {SF_FORMAT_DOUBLE, 64, true},    {SF_FORMAT_ULAW, 0, false},     {SF_FORMAT_ALAW, 0, false},
-    {SF_FORMAT_GSM610, 0, false},    {SF_FORMAT_VOX_ADPCM, 0, false}, {SF_FORMAT_DWVW_12, 0, false},
-    {SF_FORMAT_DWVW_16, 0, false},   {SF_FORMAT_DWVW_24, 0, false},  {SF_FORMAT_DPCM_8, 0, false},
+    {SF_FORMAT_PCM_16, 16, false}, {SF_FORMAT_PCM_S8, 8, false},    {SF_FORMAT_PCM_U8, 8, false},
+    {SF_FORMAT_PCM_24, 24, false}, {SF_FORMAT_PCM_32, 32, false},   {SF_FORMAT_FLOAT, 32, true},
+    {SF_FORMAT_DOUBLE, 64, true},  {SF_FORMAT_ULAW, 0, false},      {SF_FORMAT_ALAW, 0, false},
+    {SF_FORMAT_GSM610, 0, false},  {SF_FORMAT_VOX_ADPCM, 0, false}, {SF_FORMAT_DWVW_12, 0, false},
+    {SF_FORMAT_DWVW_16, 0, false}, {SF_FORMAT_DWVW_24, 0, false},   {SF_FORMAT_DPCM_8, 0, false},
     {SF_FORMAT_DPCM_16, 0, false},
 };
 
@@ -399,8 +399,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // channel.
     const bool knowable = mode != 0 && layout.bits != 0 && layout.rate == 48000 &&
                           layout.channels >= 1 && layout.channels <= 256 &&
-                          (layout.channels == 1 || channel != 0) &&
-                          channel <= layout.channels;
+                          (layout.channels == 1 || channel != 0) && channel <= layout.channels;
     const size_t frameBytes = knowable ? layout.channels * layout.bits / 8 : 0;
     const size_t wholeFrames = knowable ? layout.dataBytes / frameBytes : 0;
     const uint32_t picked = channel == 0 ? 0 : channel - 1;
