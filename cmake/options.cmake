@@ -28,6 +28,15 @@ elseif(NOT TOVALISK_SANITIZE STREQUAL "")
   message(FATAL_ERROR "TOVALISK_SANITIZE must be address, thread or empty")
 endif()
 
+# Coverage instrumentation on everything the fuzz targets reach; the targets themselves link
+# libFuzzer's driver (tests/fuzz).
+if(TOVALISK_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "TOVALISK_FUZZ needs clang (configure with the fuzz preset)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(TOVALISK_BUILD_TESTS)
   find_package(GTest REQUIRED)
   include(GoogleTest)

@@ -483,6 +483,36 @@ TEST_F(ScanTool, OtherSampleRatesAreConvertedTo48kHz)
     }
 }
 
+// The rate converter takes floats: a double beyond their range must not reach it as an
+// infinity, which rings through a few hundred neighbours as full-scale noise.
+TEST_F(ScanTool, DoublesBeyondFloatRangeBeforeRateConversionCountAsInfinite)
+{
+    std::vector<double> tone(44100);
+    for (size_t p = 0; p < tone.size(); ++p) {
+        tone[p] = 0.5 * std::sin(2.0 * kPi * 440.0 * static_cast<double>(p) / 44100.0);
+    }
+    std::vector<std::string> outputs;
+    for (const double spike : {HUGE_VAL, 1e300, 3.5e38, -HUGE_VAL, -1e300}) {
+        SCOPED_TRACE(spike);
+        std::vector<double> samples = tone;
+        samples[22050] = spike;
+        const std::string name = "spike" + std::to_string(outputs.size()) + ".wav";
+        WriteSound(Path(name), SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 44100, 1, samples);
+        const RunResult r = Run({"--min-duration", "0", Path(name)});
+        EXPECT_EQ(r.status, 0) << r.err;
+        outputs.push_back(r.out);
+        // Some rows of the tone, and nothing of ringing at the spike.
+        const std::vector<Row> rows = ParseRows(r.out);
+        EXPECT_GE(rows.size(), 50u);
+        for (const Row& row : rows) {
+            EXPECT_NEAR(row.frequencyHz, 440.0, 5.0) << "at " << row.position;
+        }
+    }
+    EXPECT_EQ(outputs[1], outputs[0]);
+    EXPECT_EQ(outputs[2], outputs[0]);
+    EXPECT_EQ(outputs[4], outputs[3]);
+}
+
 TEST_F(ScanTool, SettingsReachTheDetector)
 {
     const std::vector<int16_t> samples = Quantised16(RichSignal(96000, 4242), 25000.0);

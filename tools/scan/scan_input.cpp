@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -69,6 +70,52 @@ bool HeaderOverstatesLength(SNDFILE* file)
     return false;
 }
 
+sf_count_t MemoryLength(void* user)
+{
+    return static_cast<MemoryFile*>(user)->size;
+}
+
+// Seeking past the end is allowed, as on a file; reads there find nothing.
+sf_count_t MemorySeek(sf_count_t offset, int whence, void* user)
+{
+    MemoryFile& m = *static_cast<MemoryFile*>(user);
+    sf_count_t base = 0;
+    if (whence == SEEK_CUR) {
+        base = m.offset;
+    } else if (whence == SEEK_END) {
+        base = m.size;
+    } else if (whence != SEEK_SET) {
+        return -1;
+    }
+    if ((offset < 0 && base + offset < 0) || (offset > 0 && offset > SF_COUNT_MAX - base)) {
+        return -1;
+    }
+    m.offset = base + offset;
+    return m.offset;
+}
+
+sf_count_t MemoryRead(void* to, sf_count_t count, void* user)
+{
+    MemoryFile& m = *static_cast<MemoryFile*>(user);
+    if (count <= 0 || m.offset >= m.size) {
+        return 0;
+    }
+    const sf_count_t got = std::min(count, m.size - m.offset);
+    std::memcpy(to, m.bytes + m.offset, static_cast<size_t>(got));
+    m.offset += got;
+    return got;
+}
+
+sf_count_t MemoryWrite(const void*, sf_count_t, void*)
+{
+    return 0;
+}
+
+sf_count_t MemoryTell(void* user)
+{
+    return static_cast<MemoryFile*>(user)->offset;
+}
+
 } // namespace
 
 int16_t ToSample16(double fullScale)
@@ -127,6 +174,35 @@ bool SoundInput::Open(const std::string& path, uint32_t channel, std::string& er
     }
 
     file_ = sf_open_fd(fd_, SFM_READ, &info_, SF_FALSE);
+    return Prepare(path, channel, error);
+}
+
+bool SoundInput::OpenMemory(const std::string& name, const void* bytes, size_t size,
+                            const SF_INFO* raw, uint32_t channel, std::string& error)
+{
+    if (size == 0) {
+        error = name + ": is empty";
+        return false;
+    }
+    memory_.bytes = static_cast<const unsigned char*>(bytes);
+    memory_.size = static_cast<sf_count_t>(size);
+    memory_.offset = 0;
+    if (raw != nullptr) {
+        info_ = *raw;
+    }
+    SF_VIRTUAL_IO io{};
+    io.get_filelen = MemoryLength;
+    io.seek = MemorySeek;
+    io.read = MemoryRead;
+    io.write = MemoryWrite;
+    io.tell = MemoryTell;
+    file_ = sf_open_virtual(&io, SFM_READ, &info_, &memory_);
+    return Prepare(name, channel, error);
+}
+
+bool SoundInput::Prepare(const std::string& path, uint32_t channel, std::string& error)
+{
+    const std::string name = path + ": ";
     if (file_ == nullptr) {
         const int code = sf_error(nullptr);
         const std::string why = Trimmed(sf_strerror(nullptr));
@@ -276,12 +352,12 @@ bool SoundInput::Next(std::vector<int16_t>& out)
                 inputDone_ = true;
             }
             // The filter must only ever see finite values, or one bad sample poisons its
-            // neighbours.
+            // neighbours; a double beyond float's range would become an infinity.
             for (size_t f = 0; f < pendingCount_; ++f) {
                 double v = mono_[f];
                 if (std::isnan(v)) {
                     v = 0.0;
-                } else if (std::isinf(v)) {
+                } else if (std::fabs(v) > static_cast<double>(FLT_MAX)) {
                     v = v > 0 ? 1.0 : -1.0;
                 }
                 pending_[f] = static_cast<float>(v);

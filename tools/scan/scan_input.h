@@ -7,6 +7,13 @@
 #include <string>
 #include <vector>
 
+// Sound file bytes held in memory, read through libsndfile's virtual I/O.
+struct MemoryFile {
+    const unsigned char* bytes = nullptr;
+    sf_count_t size = 0;
+    sf_count_t offset = 0;
+};
+
 // Streams a sound file as 48 kHz mono 16-bit samples in blocks, in constant memory.
 // 48 kHz 16-bit PCM (mono, or one picked channel) is passed through untouched; anything else
 // is read as doubles, mixed or picked, converted to 48 kHz and rounded with clipping.
@@ -20,6 +27,11 @@ class SoundInput {
     // `channel` 0 mixes; otherwise the 1-based channel. On failure `error` holds one line
     // naming the input (or the option) and what is wrong.
     bool Open(const std::string& path, uint32_t channel, std::string& error);
+    // The same for `size` bytes in memory, which must outlive this input; `name` stands for
+    // them in messages. With `raw`, the bytes are headerless samples of the format, rate and
+    // channels it gives.
+    bool OpenMemory(const std::string& name, const void* bytes, size_t size, const SF_INFO* raw,
+                    uint32_t channel, std::string& error);
 
     // Replaces `out` with the next samples; false once the input is exhausted (or unreadable).
     bool Next(std::vector<int16_t>& out);
@@ -40,6 +52,8 @@ class SoundInput {
     }
 
   private:
+    // Checks what libsndfile opened (or why it did not) and sets up the conversion.
+    bool Prepare(const std::string& name, uint32_t channel, std::string& error);
     // Reads the next block of frames and leaves it in mono_, mixed or picked; 0 at the end.
     size_t ReadMono();
     void Finish();
@@ -47,6 +61,7 @@ class SoundInput {
     int fd_ = -1;
     SNDFILE* file_ = nullptr;
     SF_INFO info_{};
+    MemoryFile memory_;
     SRC_STATE* resampler_ = nullptr;
     double ratio_ = 1.0;
     uint32_t channel_ = 0;
