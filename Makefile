@@ -20,6 +20,7 @@ scan-example: build
 
 # The Windows program is cross-built first so that the release tests can run it under Wine.
 test: deps
+	scripts/fuzz-smoke
 	cmake --preset mingw
 	cmake --build --preset mingw -j $(JOBS)
 	cmake --preset release -DTOVALISK_WINE_EXE=$(CURDIR)/build/mingw/tovalisk.exe
