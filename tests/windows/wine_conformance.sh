@@ -26,7 +26,6 @@ export TOVALISK_TEST_TONE="440 16000"
 
 # Creating the prefix takes a while; do it once, before the first program.
 wineboot -i >>"$E2E_DIR/wine.log" 2>&1 || e2e_fail "wineboot failed (see $E2E_DIR/wine.log)"
-wineserver -w
 
 args=()
 [ -z "$filter" ] || args+=("--gtest_filter=$filter")
