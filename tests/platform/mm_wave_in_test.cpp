@@ -336,9 +336,6 @@ TEST_F(WaveIn, RingOfFourBuffersKeepsEverySampleAtItsPosition)
     EXPECT_EQ(probe.refusals.load(), 0u);
     EXPECT_EQ(probe.backwards.load(), 0u);
     EXPECT_EQ(probe.breaks.load(), 0u) << "first break at " << probe.firstBreakAt.load();
-    EXPECT_GT(probe.analysed.load(), 0u) << probe.ticks.load() << " ticks, device at "
-                                         << probe.devicePosition << ", queued to "
-                                         << probe.queuedTo;
     if (tone) {
         EXPECT_NEAR(probe.peak.load(), amplitude, amplitude / 20);
     }
