@@ -18,12 +18,14 @@ run: build
 scan-example: build
 	scripts/run-example
 
-# The Windows program is cross-built first so that the release tests can run it under Wine.
+# The Windows program and the platform conformance programs are cross-built first so that the
+# release tests can run them under Wine.
 test: deps
 	scripts/fuzz-smoke
 	cmake --preset mingw
 	cmake --build --preset mingw -j $(JOBS)
-	cmake --preset release -DTOVALISK_WINE_EXE=$(CURDIR)/build/mingw/tovalisk.exe
+	cmake --preset release -DTOVALISK_WINE_EXE=$(CURDIR)/build/mingw/tovalisk.exe \
+	  -DTOVALISK_WINE_TESTS_DIR=$(CURDIR)/build/mingw/conformance
 	cmake --build --preset release -j $(JOBS)
 	ctest --preset release -j $(JOBS)
 	cmake --preset asan

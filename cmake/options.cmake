@@ -38,7 +38,15 @@ if(TOVALISK_FUZZ)
 endif()
 
 if(TOVALISK_BUILD_TESTS)
-  find_package(GTest REQUIRED)
+  if(WIN32 AND CMAKE_CROSSCOMPILING)
+    # No GoogleTest is installed for the target: build it from Debian's sources with the cross
+    # compiler (it names its targets GTest::gtest and so on itself), linked statically.
+    set(TOVALISK_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    add_subdirectory(${TOVALISK_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  else()
+    find_package(GTest REQUIRED)
+  endif()
   include(GoogleTest)
 endif()
 
@@ -48,5 +56,9 @@ function(tovalisk_gtest target)
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   tovalisk_warnings(${target})
+  # A cross build cannot list the tests of a program it cannot run; it only builds them.
+  if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    return()
+  endif()
   gtest_discover_tests(${target} PROPERTIES LABELS "${ARG_LABELS}" DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "platform/multimedia.h"
@@ -12,7 +15,9 @@
 // the device read back by position. Comparisons are modular so that a run may cross the 2^32
 // wrap. With `ramp`, the sound is a ramp (each sample one more than the one before, modulo
 // 2^16) and every sample read must continue it: a buffer filled out of order, partly, or at
-// the wrong place shows up as a break.
+// the wrong place shows up as a break. With `maxStep` instead (a steady tone of real sound),
+// every sample read must lie within maxStep of the one before: a gap or a stale buffer shows up
+// as a break.
 struct RingProbe {
     static constexpr uint32_t kRing = 16384;
     static constexpr uint32_t kBuffer = 4096;
@@ -21,6 +26,7 @@ struct RingProbe {
     std::vector<int16_t> block = std::vector<int16_t>(kRing);
     WAVEHDR headers[4] = {};
     bool ramp = false;
+    int32_t maxStep = 0;
 
     // The tick's own (timer thread), read by the test once the timer is gone.
     uint32_t queuedTo = 0;
@@ -29,6 +35,7 @@ struct RingProbe {
     bool haveFirst = false;
     uint16_t firstValue = 0;
     uint32_t firstPosition = 0;
+    int16_t previous = 0;
 
     std::atomic<uint32_t> ticks{0};
     std::atomic<uint32_t> refusals{0};
@@ -36,6 +43,8 @@ struct RingProbe {
     std::atomic<uint32_t> breaks{0};
     std::atomic<uint32_t> firstBreakAt{0};
     std::atomic<uint32_t> backwards{0};
+    // The largest magnitude read.
+    std::atomic<int32_t> peak{0};
 };
 
 inline MMRESULT ProbeOpen(RingProbe& probe)
@@ -79,19 +88,22 @@ inline void ProbeTick(RingProbe& probe)
         probe.queuedTo += RingProbe::kBuffer;
     }
     while (static_cast<int32_t>(probe.devicePosition - probe.analysedTo) > 4096) {
-        const uint16_t value =
-            static_cast<uint16_t>(probe.block[probe.analysedTo % RingProbe::kRing]);
+        const int16_t sample = probe.block[probe.analysedTo % RingProbe::kRing];
+        const uint16_t value = static_cast<uint16_t>(sample);
         if (!probe.haveFirst) {
             probe.haveFirst = true;
             probe.firstValue = value;
             probe.firstPosition = probe.analysedTo;
-        } else if (probe.ramp &&
-                   value != static_cast<uint16_t>(probe.firstValue +
-                                                  (probe.analysedTo - probe.firstPosition))) {
+        } else if ((probe.ramp &&
+                    value != static_cast<uint16_t>(probe.firstValue +
+                                                   (probe.analysedTo - probe.firstPosition))) ||
+                   (probe.maxStep > 0 && std::abs(sample - probe.previous) > probe.maxStep)) {
             if (probe.breaks++ == 0) {
                 probe.firstBreakAt = probe.analysedTo;
             }
         }
+        probe.previous = sample;
+        probe.peak = std::max<int32_t>(probe.peak, std::abs(sample));
         probe.analysed++;
         probe.analysedTo++;
     }
@@ -111,6 +123,14 @@ inline void ProbeClose(RingProbe& probe)
     }
     waveInClose(probe.wave);
     probe.wave = nullptr;
+}
+
+// The most that neighbouring samples of a `hertz`, `amplitude` sine at 48 kHz differ by, with
+// room for rounding and the sound server's volume arithmetic.
+inline int32_t ToneStep(uint32_t hertz, int32_t amplitude)
+{
+    const double step = 2.0 * amplitude * std::sin(3.14159265358979 * hertz / 48000.0);
+    return static_cast<int32_t>(step * 1.05) + 4;
 }
 
 // A ramp of `count` samples starting at `from`.

@@ -113,8 +113,13 @@ TEST_F(Timer, NoCallStartsOnceKilled)
     if (mm_env::ExactTiming()) {
         EXPECT_EQ(afterKill, 5u);
     }
+    EXPECT_NE(timeKillEvent(id), MMSYSERR_NOERROR) << "killed already";
+#ifndef _WIN32
+    // The system's answers to identifiers it does not know differ (Wine: TIMERR_NOCANDO for a
+    // killed one, success for 0); the program never kills a timer twice.
     EXPECT_EQ(timeKillEvent(id), MMSYSERR_INVALPARAM);
     EXPECT_EQ(timeKillEvent(0), MMSYSERR_INVALPARAM);
+#endif
 }
 
 TEST_F(Timer, ACallMayKillItsOwnTimer)

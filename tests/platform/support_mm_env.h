@@ -17,6 +17,11 @@ bool ExactSignal();
 // True when time moves only through Pass, so timer calls can be counted exactly.
 bool ExactTiming();
 
+// True when, instead of what Play asks for, the device hears a steady sine of `hertz` and
+// `amplitude` all along (a real system's test run plays one): what it records must then continue
+// that tone without a break.
+bool SteadyTone(uint32_t* hertz, int32_t* amplitude);
+
 // The input device hears these samples next (a real system may play them or ignore them).
 void Play(std::span<const int16_t> samples);
 

@@ -21,6 +21,11 @@ bool mm_env::ExactTiming()
     return true;
 }
 
+bool mm_env::SteadyTone(uint32_t*, int32_t*)
+{
+    return false;
+}
+
 void mm_env::Play(std::span<const int16_t> samples)
 {
     headless::SupplySamples(samples);
