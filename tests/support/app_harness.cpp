@@ -126,6 +126,11 @@ int HangSeconds()
     return seconds > 0 ? seconds : 60;
 }
 
+void Watched(const char* what, const std::function<void()>& f)
+{
+    Guarded(what, f);
+}
+
 void ResetHostAndProgram()
 {
     headless::ResetSound();
@@ -203,10 +208,12 @@ std::vector<TextLine> TextOuts(const std::vector<std::string>& log)
         // "TextOutA x y text"
         TextLine line{};
         int consumed = 0;
-        if (std::sscanf(entry.c_str() + kName.size(), "%d %d %n", &line.x, &line.y, &consumed) < 2) {
+        if (std::sscanf(entry.c_str() + kName.size(), "%d %d%n", &line.x, &line.y, &consumed) < 2) {
             continue;
         }
-        line.text = entry.substr(kName.size() + static_cast<size_t>(consumed));
+        // One blank separates the position from the text, which may itself start with blanks.
+        const size_t text = kName.size() + static_cast<size_t>(consumed) + 1;
+        line.text = text < entry.size() ? entry.substr(text) : std::string();
         lines.push_back(std::move(line));
     }
     return lines;

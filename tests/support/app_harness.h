@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,6 +61,9 @@ std::vector<TextLine> TextOuts(const std::vector<std::string>& log);
 
 // How long one wait may last before the program counts as hung: TOVALISK_HANG_SECONDS, or 60.
 int HangSeconds();
+// Runs `f`, which may block; when it has not returned after HangSeconds the process ends with
+// a report naming `what` and the tail of the call log. Every wait of App goes through this.
+void Watched(const char* what, const std::function<void()>& f);
 
 class App {
 public:
