@@ -1,7 +1,7 @@
 // Start-up when the memory for the capture ring cannot be had. The ring's block comes from the
 // C library's allocator, so this program puts its own malloc and calloc in front of the C
-// library's (or a sanitizer's): armed, they refuse the first request of the ring's size made on
-// another thread than the test's, which in WinMain is the ring's own.
+// library's: armed, they refuse the first request of the ring's size made on another thread
+// than the test's, which in WinMain is the ring's own.
 
 #include <gtest/gtest.h>
 
