@@ -65,11 +65,12 @@ TEST(AppLifecycle, StartsAndShutsDownInOrder)
     // Chart, font and tick inside the creation, before anything that follows it returning.
     const int created = FindCall(log, "CreateWindowExA");
     const int after = FindCall(log, "GetWindowRect", created);
-    const int tick = ExpectInOrder(log, {"CreateCompatibleBitmap", "CreateFontA", "timeSetEvent"}, created);
+    const int tick =
+        ExpectInOrder(log, {"CreateCompatibleBitmap", "CreateFontA", "timeSetEvent"}, created);
     EXPECT_LT(tick, after) << "the tick starts inside the window's creation";
     // Shown with the show command given, painted, and only then the 1 ms resolution.
-    const int raised =
-        ExpectInOrder(log, {"ShowWindow 1", "UpdateWindow", "BeginPaint", "timeBeginPeriod"}, after);
+    const int raised = ExpectInOrder(
+        log, {"ShowWindow 1", "UpdateWindow", "BeginPaint", "timeBeginPeriod"}, after);
     EXPECT_EQ(CountCalls(log, "timeBeginPeriod"), 1);
     EXPECT_GT(raised, after);
     EXPECT_EQ(headless::TimePeriodBalance(), 1);
@@ -87,11 +88,13 @@ TEST(AppLifecycle, StartsAndShutsDownInOrder)
     ASSERT_GE(killed, 0);
     EXPECT_EQ(FindCall(log, "DeleteObject", close), FindCall(log, "DeleteObject", killed));
     EXPECT_EQ(FindCall(log, "DeleteDC", close), FindCall(log, "DeleteDC", killed));
-    EXPECT_EQ(CountCalls(std::vector<std::string>(log.begin() + killed, log.end()), "DeleteObject"), 2)
+    EXPECT_EQ(CountCalls(std::vector<std::string>(log.begin() + killed, log.end()), "DeleteObject"),
+              2)
         << "the chart's bitmap and the font";
-    ExpectInOrder(log, {"timeKillEvent", "DeleteDC", "PostQuitMessage 0", "timeEndPeriod", "waveInStop",
-                        "waveInReset", "waveInUnprepareHeader", "waveInUnprepareHeader",
-                        "waveInUnprepareHeader", "waveInUnprepareHeader", "waveInClose"},
+    ExpectInOrder(log,
+                  {"timeKillEvent", "DeleteDC", "PostQuitMessage 0", "timeEndPeriod", "waveInStop",
+                   "waveInReset", "waveInUnprepareHeader", "waveInUnprepareHeader",
+                   "waveInUnprepareHeader", "waveInUnprepareHeader", "waveInClose"},
                   close);
     EXPECT_EQ(FindLastCall(log, "waveInClose"), static_cast<int>(log.size()) - 1)
         << "closing the device is the last thing done";
@@ -123,7 +126,8 @@ TEST(AppLifecycle, ClientAreaIs200By300WhateverTheFrame)
         EXPECT_EQ(view.outer.left, 100);
         EXPECT_EQ(view.outer.top, 100);
         // Without a frame the window already has the right size and is not moved.
-        EXPECT_EQ(CountCalls(headless::CallLog(), "MoveWindow"), f.border == 0 && f.caption == 0 ? 0 : 1);
+        EXPECT_EQ(CountCalls(headless::CallLog(), "MoveWindow"),
+                  f.border == 0 && f.caption == 0 ? 0 : 1);
         EXPECT_EQ(app.CloseAndJoin(), 0);
     }
 }
@@ -273,4 +277,4 @@ TEST(AppLifecycle, ClosingWhileTicksAreInFlightEndsWithCode0)
     }
 }
 
-}  // namespace
+} // namespace

@@ -228,4 +228,4 @@ TEST(AppMeasure, KeepsMeasuringAndTickingAcrossThePositionAndClockWraps)
     }
 }
 
-}  // namespace
+} // namespace

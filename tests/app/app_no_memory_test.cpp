@@ -3,12 +3,12 @@
 // library's: armed, they refuse the first request of the ring's size made on another thread
 // than the test's, which in WinMain is the ring's own.
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <dlfcn.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,7 +57,7 @@ template <typename Fn> Fn Next(std::atomic<Fn>& slot, const char* name)
     return next;
 }
 
-}  // namespace
+} // namespace
 
 // The compiler may turn the ring's malloc and clearing into one calloc; either is refused.
 extern "C" void* malloc(size_t size)
@@ -105,4 +105,4 @@ TEST(AppNoMemory, NoMemoryForTheRingEndsWithCode1AfterClosingTheDevice)
     EXPECT_TRUE(headless::WindowCaptions().empty());
 }
 
-}  // namespace
+} // namespace

@@ -47,7 +47,7 @@ bool Queued(const WAVEHDR& h)
 }
 
 class CaptureTick_ : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         apptest::ResetHostAndProgram();
@@ -142,10 +142,9 @@ TEST_F(CaptureTick_, TopUpHandsHeadersInRingOrderTwoToThreeBuffersAhead)
     // Two ticks at position 0 hand headers 0 and 1; header 2 needs the device above 0; then one
     // more each time the device comes within 8192 of queuedTo, header 3 followed by 0 again.
     const Step steps[] = {
-        {0, 0, 0, 4096},       {0, 1, 0, 8192},       {0, -1, 0, 8192},
-        {10, 2, 480, 12288},   {75, -1, 4080, 12288}, {1, 3, 4128, 16384},
-        {84, -1, 8160, 16384}, {1, 0, 8208, 20480},   {86, 1, 12336, 24576},
-        {85, 2, 16416, 28672},
+        {0, 0, 0, 4096},       {0, 1, 0, 8192},       {0, -1, 0, 8192},      {10, 2, 480, 12288},
+        {75, -1, 4080, 12288}, {1, 3, 4128, 16384},   {84, -1, 8160, 16384}, {1, 0, 8208, 20480},
+        {86, 1, 12336, 24576}, {85, 2, 16416, 28672},
     };
     for (const Step& s : steps) {
         EXPECT_EQ(TickHanding(s.advanceMs), s.handed) << "at " << s.devicePosition;
@@ -280,13 +279,13 @@ TEST_F(CaptureTick_, LastDisplayTimeIsReadAfterTheSendReturns)
     // The window thread takes 140 ms over the column: the next slot counts from then.
     headless::SetTime(95);
     onDisplayTick = [] { headless::SetTime(250); };
-    Tick();  // 105: fires
+    Tick(); // 105: fires
     onDisplayTick = nullptr;
     EXPECT_EQ(displayTicks, 1);
     EXPECT_EQ(tickState.lastDisplayTime.load(), 250u);
-    Tick();  // 260, same slot as 250
+    Tick(); // 260, same slot as 250
     EXPECT_EQ(displayTicks, 1);
-    Tick(40);  // 300
+    Tick(40); // 300
     EXPECT_EQ(displayTicks, 2);
 }
 
@@ -294,14 +293,14 @@ TEST_F(CaptureTick_, DisplayTickBeforeTheWindowIsKnownIsDropped)
 {
     shell.mainWindow.store(nullptr);
     headless::SetTime(100);
-    Tick();  // 110: due, but there is no window yet
+    Tick(); // 110: due, but there is no window yet
     EXPECT_EQ(displayTicks, 0);
     EXPECT_EQ(tickState.lastDisplayTime.load(), 110u);
     EXPECT_EQ(apptest::CountCalls(headless::CallLog(), "SendMessageA"), 0);
     shell.mainWindow.store(window);
-    Tick();  // 120: same slot
+    Tick(); // 120: same slot
     EXPECT_EQ(displayTicks, 0);
-    Tick(80);  // 200
+    Tick(80); // 200
     EXPECT_EQ(displayTicks, 1);
 }
 
@@ -335,4 +334,4 @@ TEST_F(CaptureTick_, StopTickDoesNotWaitForATickBlockedInItsSend)
     EXPECT_EQ(apptest::CountCalls(headless::CallLog(), "waveInGetPosition"), positions);
 }
 
-}  // namespace
+} // namespace

@@ -1,6 +1,7 @@
 #include "tests/support/app_harness.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -9,7 +10,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <numbers>
-#include <unistd.h>
 
 #include "app/shell.h"
 #include "capture/capture_ring.h"
@@ -43,7 +43,7 @@ void Report(const std::string& text)
 // One wait at a time is watched; when it outlasts HangSeconds the process ends with a report,
 // since a thread stuck inside the program cannot be taken back.
 class Watchdog {
-public:
+  public:
     static Watchdog& Get()
     {
         // Never destroyed: its thread sleeps on it until the process ends.
@@ -68,7 +68,7 @@ public:
         changed_.notify_all();
     }
 
-private:
+  private:
     Watchdog()
     {
         std::thread([this] { Watch(); }).detach();
@@ -90,8 +90,9 @@ private:
 
     [[noreturn]] static void Hung(const char* what)
     {
-        std::string text = "apptest: the program hangs: " + std::string(what) + " did not finish in " +
-                           std::to_string(HangSeconds()) + " s. Last platform calls:\n";
+        std::string text = "apptest: the program hangs: " + std::string(what) +
+                           " did not finish in " + std::to_string(HangSeconds()) +
+                           " s. Last platform calls:\n";
         const std::vector<std::string> log = headless::CallLog();
         const size_t from = log.size() > 40 ? log.size() - 40 : 0;
         for (size_t i = from; i < log.size(); ++i) {
@@ -112,12 +113,15 @@ template <typename F> auto Guarded(const char* what, F&& f)
 {
     Watchdog::Get().Arm(what);
     struct Disarm {
-        ~Disarm() { Watchdog::Get().Disarm(); }
+        ~Disarm()
+        {
+            Watchdog::Get().Disarm();
+        }
     } disarm;
     return f();
 }
 
-}  // namespace
+} // namespace
 
 int HangSeconds()
 {
@@ -245,7 +249,8 @@ void App::SetTone(int frequency, int amplitude)
 {
     // The phase from p mod 48000 keeps every second of a whole-hertz tone identical.
     headless::SetSignal([frequency, amplitude](uint64_t p) {
-        const double phase = 2.0 * std::numbers::pi * frequency * static_cast<double>(p % 48000) / 48000.0;
+        const double phase =
+            2.0 * std::numbers::pi * frequency * static_cast<double>(p % 48000) / 48000.0;
         return static_cast<int16_t>(std::lround(amplitude * std::sin(phase)));
     });
 }
@@ -306,7 +311,8 @@ bool App::WaitIdle()
     if (ended_.load()) {
         return false;
     }
-    return Guarded("waiting for the window thread to become idle", [] { return headless::WaitIdle(); });
+    return Guarded("waiting for the window thread to become idle",
+                   [] { return headless::WaitIdle(); });
 }
 
 void App::Step(int ticks)
@@ -439,4 +445,4 @@ std::vector<TextLine> App::LastPaintText() const
     return TextOuts(std::vector<std::string>(log.begin() + begin, log.begin() + end));
 }
 
-}  // namespace apptest
+} // namespace apptest

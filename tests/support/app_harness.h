@@ -67,7 +67,7 @@ int HangSeconds();
 void Watched(const char* what, const std::function<void()>& f);
 
 class App {
-public:
+  public:
     // Resets the host and the program state (ResetHostAndProgram).
     App();
     // A program still running is asked to close and joined (a hang ends the process).
@@ -122,7 +122,7 @@ public:
     // The TextOutA calls of the last complete paint (BeginPaint to EndPaint).
     std::vector<TextLine> LastPaintText() const;
 
-private:
+  private:
     std::thread thread_;
     std::atomic<bool> ended_{false};
     std::atomic<int> exitCode_{-1};
@@ -135,4 +135,4 @@ private:
     void RestoreStderr();
 };
 
-}  // namespace apptest
+} // namespace apptest
