@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <numbers>
 
 #include "tests/ui/ui_checks.h"
 
@@ -13,8 +14,8 @@ using namespace uitest;
 std::function<int16_t(uint64_t)> Sine(int frequency, double high, double low)
 {
     return [=](uint64_t p) {
-        const double s = std::sin(2.0 * 3.14159265358979323846 * frequency *
-                                  static_cast<double>(p % 48000) / 48000.0);
+        const double s =
+            std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(p % 48000) / 48000.0);
         return static_cast<int16_t>(std::lround(s >= 0.0 ? high * s : low * s));
     };
 }
@@ -40,7 +41,10 @@ TEST(Chart, MeasuredTonesLandOnTheirRowsInTheNewestColumn)
 {
     const SignalCase cases[] = {
         {"440 Hz at -6.23 dB", Sine(440, 16000, 16000), 440.0, -6.228, {{94, kRed}, {24, kBlue}}},
-        {"1000 Hz at -30.31 dB", Sine(1000, 1000, 1000), 1000.0, -30.309,
+        {"1000 Hz at -30.31 dB",
+         Sine(1000, 1000, 1000),
+         1000.0,
+         -30.309,
          {{80, kRed}, {82, kBlue}}},
         // 32767 - (-32768) = 65535: 0 dB, the top grid row.
         {"1000 Hz at 0 dB", Sine(1000, 32767, 32768), 1000.0, 0.0, {{80, kRed}, {10, kBlue}}},
@@ -71,7 +75,7 @@ struct RowCase {
 
 // Results set directly (the input is silent, so the detector publishes nothing of its own):
 // the rows at the edges of the chart, where no signal gives the exact value.
-TEST(Chart, ResultsOutsideTheChartDrawNothing)
+TEST(Chart, ResultsLandOnTheirRowsAndOffTheChartDrawNothing)
 {
     const RowCase cases[] = {
         {440.0, -6.23, {{94, kRed}, {24, kBlue}}},
@@ -184,8 +188,7 @@ TEST(Chart, Column200PaintsLikeColumn0AndThe201stOverwritesColumn0)
     headless::WindowView view = app.View();
     for (uint32_t k = 0; k < 200; ++k) {
         SCOPED_TRACE(testing::Message() << "window column " << k);
-        ASSERT_EQ(ShownColumn(view, static_cast<int>(k)),
-                  DrawnColumn({{LevelRow(k), kBlue}}));
+        ASSERT_EQ(ShownColumn(view, static_cast<int>(k)), DrawnColumn({{LevelRow(k), kBlue}}));
     }
 
     PublishMarker(200);
@@ -194,8 +197,7 @@ TEST(Chart, Column200PaintsLikeColumn0AndThe201stOverwritesColumn0)
     EXPECT_EQ(ShownColumn(view, 199), DrawnColumn({{123, kBlue}}));
     for (uint32_t k = 1; k < 200; ++k) {
         SCOPED_TRACE(testing::Message() << "window column " << k - 1);
-        ASSERT_EQ(ShownColumn(view, static_cast<int>(k - 1)),
-                  DrawnColumn({{LevelRow(k), kBlue}}));
+        ASSERT_EQ(ShownColumn(view, static_cast<int>(k - 1)), DrawnColumn({{LevelRow(k), kBlue}}));
     }
     EXPECT_EQ(app.CloseAndJoin(), 0);
 }

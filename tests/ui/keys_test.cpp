@@ -29,7 +29,7 @@ std::ostream& operator<<(std::ostream& out, const Settings& s)
 Settings Current()
 {
     const MeasureSettings& s = toolState.settings;
-    return Settings{s.minCount.load(),    s.minDuration.load(),   s.plusTrigger.load(),
+    return Settings{s.minCount.load(),     s.minDuration.load(),   s.plusTrigger.load(),
                     s.minusTrigger.load(), s.validDuration.load(), s.displayInterval.load()};
 }
 
@@ -70,49 +70,88 @@ TEST(Keys, ArrowsStepTheSettingOfTheFirstHeldLetterWithinItsBounds)
         {"A Down at 1 stays 1", S{}, {'A'}, VK_DOWN, S{}},
         {"A Left at 5 gives 1", Set(&S::minCount, 5), {'A'}, VK_LEFT, S{}},
         {"A Left at 12", Set(&S::minCount, 12), {'A'}, VK_LEFT, Set(&S::minCount, 2)},
-        {"A Right stops at the largest value", Set(&S::minCount, UINT32_MAX - 5), {'A'},
-         VK_RIGHT, Set(&S::minCount, UINT32_MAX)},
-        {"A Up at the largest value", Set(&S::minCount, UINT32_MAX), {'A'}, VK_UP,
+        {"A Right stops at the largest value",
+         Set(&S::minCount, UINT32_MAX - 5),
+         {'A'},
+         VK_RIGHT,
          Set(&S::minCount, UINT32_MAX)},
-        {"A Down from the largest value", Set(&S::minCount, UINT32_MAX), {'A'}, VK_DOWN,
+        {"A Up at the largest value",
+         Set(&S::minCount, UINT32_MAX),
+         {'A'},
+         VK_UP,
+         Set(&S::minCount, UINT32_MAX)},
+        {"A Down from the largest value",
+         Set(&S::minCount, UINT32_MAX),
+         {'A'},
+         VK_DOWN,
          Set(&S::minCount, UINT32_MAX - 1)},
 
         {"S Up", S{}, {'S'}, VK_UP, Set(&S::minDuration, 2424)},
         {"S Down", S{}, {'S'}, VK_DOWN, Set(&S::minDuration, 2376)},
         {"S Right", S{}, {'S'}, VK_RIGHT, Set(&S::minDuration, 2640)},
         {"S Left", S{}, {'S'}, VK_LEFT, Set(&S::minDuration, 2160)},
-        {"S Left at 100 gives 0", Set(&S::minDuration, 100), {'S'}, VK_LEFT, Set(&S::minDuration, 0)},
+        {"S Left at 100 gives 0",
+         Set(&S::minDuration, 100),
+         {'S'},
+         VK_LEFT,
+         Set(&S::minDuration, 0)},
         {"S Down at 0 stays 0", Set(&S::minDuration, 0), {'S'}, VK_DOWN, Set(&S::minDuration, 0)},
-        {"S Up stops at the largest value", Set(&S::minDuration, UINT32_MAX - 1), {'S'}, VK_UP,
+        {"S Up stops at the largest value",
+         Set(&S::minDuration, UINT32_MAX - 1),
+         {'S'},
+         VK_UP,
          Set(&S::minDuration, UINT32_MAX)},
 
         {"D Up", S{}, {'D'}, VK_UP, Set(&S::plusTrigger, 49168)},
         {"D Down", S{}, {'D'}, VK_DOWN, Set(&S::plusTrigger, 49136)},
-        {"D Right at 65400 gives 65536", Set(&S::plusTrigger, 65400), {'D'}, VK_RIGHT,
+        {"D Right at 65400 gives 65536",
+         Set(&S::plusTrigger, 65400),
+         {'D'},
+         VK_RIGHT,
          Set(&S::plusTrigger, 65536)},
-        {"D Up at 65536 stays", Set(&S::plusTrigger, 65536), {'D'}, VK_UP, Set(&S::plusTrigger, 65536)},
+        {"D Up at 65536 stays",
+         Set(&S::plusTrigger, 65536),
+         {'D'},
+         VK_UP,
+         Set(&S::plusTrigger, 65536)},
         {"D Down at 10 gives 0", Set(&S::plusTrigger, 10), {'D'}, VK_DOWN, Set(&S::plusTrigger, 0)},
         {"D Left at 0 stays 0", Set(&S::plusTrigger, 0), {'D'}, VK_LEFT, Set(&S::plusTrigger, 0)},
 
         {"F Right", S{}, {'F'}, VK_RIGHT, Set(&S::minusTrigger, 49408)},
         {"F Left", S{}, {'F'}, VK_LEFT, Set(&S::minusTrigger, 48896)},
-        {"F Up at 65530 gives 65536", Set(&S::minusTrigger, 65530), {'F'}, VK_UP,
+        {"F Up at 65530 gives 65536",
+         Set(&S::minusTrigger, 65530),
+         {'F'},
+         VK_UP,
          Set(&S::minusTrigger, 65536)},
-        {"F Left at 255 gives 0", Set(&S::minusTrigger, 255), {'F'}, VK_LEFT, Set(&S::minusTrigger, 0)},
+        {"F Left at 255 gives 0",
+         Set(&S::minusTrigger, 255),
+         {'F'},
+         VK_LEFT,
+         Set(&S::minusTrigger, 0)},
 
         {"G Up", S{}, {'G'}, VK_UP, Set(&S::validDuration, 48240)},
         {"G Down", S{}, {'G'}, VK_DOWN, Set(&S::validDuration, 47760)},
         {"G Right", S{}, {'G'}, VK_RIGHT, Set(&S::validDuration, 50400)},
         {"G Left", S{}, {'G'}, VK_LEFT, Set(&S::validDuration, 45600)},
-        {"G Left at 1000 gives 0", Set(&S::validDuration, 1000), {'G'}, VK_LEFT,
+        {"G Left at 1000 gives 0",
+         Set(&S::validDuration, 1000),
+         {'G'},
+         VK_LEFT,
          Set(&S::validDuration, 0)},
 
         {"H Up", S{}, {'H'}, VK_UP, Set(&S::displayInterval, 110)},
         {"H Right", S{}, {'H'}, VK_RIGHT, Set(&S::displayInterval, 200)},
         {"H Left at 100 gives 10", S{}, {'H'}, VK_LEFT, Set(&S::displayInterval, 10)},
-        {"H Down at 15 gives 10", Set(&S::displayInterval, 15), {'H'}, VK_DOWN,
+        {"H Down at 15 gives 10",
+         Set(&S::displayInterval, 15),
+         {'H'},
+         VK_DOWN,
          Set(&S::displayInterval, 10)},
-        {"H Down at 10 stays 10", Set(&S::displayInterval, 10), {'H'}, VK_DOWN,
+        {"H Down at 10 stays 10",
+         Set(&S::displayInterval, 10),
+         {'H'},
+         VK_DOWN,
          Set(&S::displayInterval, 10)},
 
         // The first held letter in the order A S D F G H wins, whatever order they went down in.
@@ -165,7 +204,8 @@ TEST(Keys, ArrowsRepaintAtOnceEvenWithNoLetterHeld)
 {
     apptest::App app;
     app.Start();
-    for (unsigned arrow : {unsigned{VK_UP}, unsigned{VK_DOWN}, unsigned{VK_LEFT}, unsigned{VK_RIGHT}}) {
+    for (unsigned arrow :
+         {unsigned{VK_UP}, unsigned{VK_DOWN}, unsigned{VK_LEFT}, unsigned{VK_RIGHT}}) {
         const int presents = app.View().presents;
         app.Press(arrow);
         EXPECT_EQ(app.View().presents, presents + 1) << "arrow " << arrow;
@@ -179,10 +219,22 @@ TEST(Keys, LettersAndUnhandledKeysDoNothing)
     apptest::App app;
     app.Start();
     const headless::WindowView before = app.View();
-    const unsigned keys[] = {'A',           'S',           'D',           'F',
-                             'G',           'H',           'Z',           '0',
-                             '5',           VK_NUMPAD0 + 1, VK_NUMPAD0 + 2, VK_NUMPAD0 + 4,
-                             VK_SPACE,      VK_RETURN,     VK_ESCAPE,     VK_F1};
+    const unsigned keys[] = {'A',
+                             'S',
+                             'D',
+                             'F',
+                             'G',
+                             'H',
+                             'Z',
+                             '0',
+                             '5',
+                             VK_NUMPAD0 + 1,
+                             VK_NUMPAD0 + 2,
+                             VK_NUMPAD0 + 4,
+                             VK_SPACE,
+                             VK_RETURN,
+                             VK_ESCAPE,
+                             VK_F1};
     for (unsigned key : keys) {
         app.Press(key);
     }

@@ -123,7 +123,8 @@ TEST(Panel, SettingsLinesShowTheValuesTheKeysLeave)
     const SettingsCase cases[] = {
         {"a trigger of 65536", 'D', VK_RIGHT, 70, nullptr, "2 50 + Trigger : 1.0000"},
         {"the other trigger at 0", 'F', VK_LEFT, 200, nullptr, "2 62 - Trigger : 0.0000"},
-        {"the smallest display interval", 'H', VK_LEFT, 3, nullptr, "2 86 Display Interval : 10 ms"},
+        {"the smallest display interval", 'H', VK_LEFT, 3, nullptr,
+         "2 86 Display Interval : 10 ms"},
         {"the smallest count", 'A', VK_DOWN, 3, nullptr, "2 26 Min. Count : 1 ticks"},
         {"the largest count", 'A', VK_RIGHT, 1,
          [] { toolState.settings.minCount.store(UINT32_MAX - 3); },

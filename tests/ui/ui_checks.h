@@ -74,8 +74,8 @@ inline std::string ShownColumn(const headless::WindowView& view, int column, int
         bool uniform = true;
         for (int dy = 0; dy < zoom; ++dy) {
             for (int dx = 0; dx < zoom; ++dx) {
-                uniform = uniform &&
-                          view.Pixel(column * zoom + dx, kChartTop + row * zoom + dy) == first;
+                uniform =
+                    uniform && view.Pixel(column * zoom + dx, kChartTop + row * zoom + dy) == first;
             }
         }
         if (!uniform) {

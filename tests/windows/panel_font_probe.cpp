@@ -65,8 +65,8 @@ int main()
     Expect((metrics.tmPitchAndFamily & TMPF_FIXED_PITCH) == 0, "the font is of fixed pitch");
 
     // The readout lines as the panel formats them: one width whatever the digits.
-    const char* const lines[] = {"    0.00 Hz", "  440.00 Hz", "   -6.23 dB", "-1000.00 dB",
-                                 "24000.00 Hz", "   11.11 Hz"};
+    const char* const lines[] = {"    0.00 Hz", "  440.00 Hz", "   -6.23 dB",
+                                 "-1000.00 dB", "24000.00 Hz", "   11.11 Hz"};
     const int width = Extent(dc, lines[0]);
     bool sameWidth = width > 0;
     for (const char* line : lines) {
