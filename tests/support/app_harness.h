@@ -15,6 +15,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,6 +62,9 @@ std::vector<TextLine> TextOuts(const std::vector<std::string>& log);
 
 // How long one wait may last before the program counts as hung: TOVALISK_HANG_SECONDS, or 60.
 int HangSeconds();
+// Runs `f`, which may block; when it has not returned after HangSeconds the process ends with
+// a report naming `what` and the tail of the call log. Every wait of App goes through this.
+void Watched(const char* what, const std::function<void()>& f);
 
 class App {
 public:
@@ -76,9 +81,9 @@ public:
     void SetTone(int frequency, int amplitude);
 
     // Runs WinMain(instance, nullptr, "", showCommand) on the window thread. Standard error is
-    // captured from here until the program has been joined (and copied to the real stderr
-    // then, so sanitizer reports stay visible). Returns once the window thread waits with
-    // nothing left to do, or WinMain has returned.
+    // captured from here until the program has been joined (and passed on to the real stderr
+    // as it comes, so sanitizer reports stay visible). Returns once the window thread waits
+    // with nothing left to do, or WinMain has returned.
     void Start(int showCommand = SW_SHOWDEFAULT);
 
     // WinMain has returned.
@@ -122,7 +127,8 @@ private:
     std::atomic<bool> ended_{false};
     std::atomic<int> exitCode_{-1};
     int savedStderr_ = -1;
-    int capturedStderr_ = -1;
+    std::thread stderrReader_;
+    mutable std::mutex stderrMutex_;
     std::string stderrText_;
     bool joined_ = false;
 
