@@ -105,23 +105,12 @@ inline std::string DrawnColumn(const std::map<int, COLORREF>& dots = {})
     return text;
 }
 
-// The TextOutA calls of the last complete paint, each as the call log has it: "x y text",
-// the text with its exact length (leading blanks included).
-inline std::vector<std::string> PanelLines(const apptest::App&)
+// The TextOutA calls of the last complete paint, one "x y text" each, for readable comparisons.
+inline std::vector<std::string> PanelLines(const apptest::App& app)
 {
-    const std::vector<std::string> log = headless::CallLog();
-    const int end = apptest::FindLastCall(log, "EndPaint");
-    int begin = end;
-    while (begin >= 0 && !apptest::Matches(log[static_cast<size_t>(begin)], "BeginPaint")) {
-        --begin;
-    }
     std::vector<std::string> lines;
-    const std::string name = "TextOutA ";
-    for (int i = begin; i >= 0 && i < end; ++i) {
-        const std::string& entry = log[static_cast<size_t>(i)];
-        if (entry.rfind(name, 0) == 0) {
-            lines.push_back(entry.substr(name.size()));
-        }
+    for (const apptest::TextLine& line : app.LastPaintText()) {
+        lines.push_back(std::to_string(line.x) + " " + std::to_string(line.y) + " " + line.text);
     }
     return lines;
 }
