@@ -123,6 +123,60 @@ scenario_close_under_ticks() {
   done
 }
 
+# Waits up to 30 s for a screenshot NAME whose chart passes `e2e_check.py chart PNG ARGS...`:
+# on a busy machine the sound server may skip a moment of the tone.
+chart_becomes() {
+  local name=$1 i
+  shift
+  for i in $(seq 30); do
+    $check chart "$(shot "$name")" "$@" >/dev/null && break
+    sleep 1
+  done
+  $check chart "$E2E_DIR/$name.png" "$@"
+}
+
+# Waits up to 10 s for a screenshot whose panel passes `e2e_check.py panel PNG STATE`: Tab
+# shows at the next display tick.
+panel_becomes() {
+  local state=$1 i
+  for i in $(seq 20); do
+    $check panel "$(shot "panel-$state")" "$state" >/dev/null && break
+    sleep 0.5
+  done
+  $check panel "$E2E_DIR/panel-$state.png" "$state"
+}
+
+# Waits up to 10 s for the client area to become WIDTH x HEIGHT.
+size_becomes() {
+  local want="$1 $2" i
+  for i in $(seq 100); do
+    [ "$(e2e_window_size "$window")" = "$want" ] && return 0
+    sleep 0.1
+  done
+  e2e_log "client area $(e2e_window_size "$window"), want $want"
+  return 1
+}
+
+# The keys typed through the X server as a user's key presses: 2 zooms the chart to 2 x 2
+# pixels per point in a 400 x 500 client area, Tab shows the six settings lines, Tab again
+# hides them.
+scenario_keys() {
+  e2e_start_xvfb
+  with_tone
+  start_program
+  wait_for_measuring 20 || e2e_fail "no 440 Hz dot in the chart 20 s after the start"
+  e2e_keys "$window" 2
+  expect "key 2 makes the client area 400x500" size_becomes 400 500
+  expect "zoom 2: 440 Hz on row 94, -6.23 dB on row 24 and the grid, in 2 x 2 pixels" \
+    chart_becomes zoom2 2 94 24 10 8
+  expect "the zoom 2 screenshot is 400x500" $check size "$E2E_DIR/zoom2.png" 2
+  e2e_keys "$window" Tab
+  expect "Tab shows the six settings lines" panel_becomes shown
+  e2e_keys "$window" Tab
+  expect "Tab again hides them" panel_becomes hidden
+  expect "exit code 0 after the close" close_program
+}
+
 scenario_no_sound_server() {
   e2e_start_xvfb
   # No sound server to reach: SDL falls back to ALSA and finds no capture device.
