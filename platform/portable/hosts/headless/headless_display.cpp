@@ -5,7 +5,7 @@
 // show state, the window icon's size, and the client pixels as last presented; key downs (with
 // auto-repeat), key ups and close requests injected by the test into the focus window (the
 // newest live one); waking and idle detection for the window thread; the live drawing-object
-// count.
+// count; a window creation that fails on request.
 // Limits: nothing is ever shown; there is no focus change, mouse, expose event or user move or
 // resize; idle detection assumes one window thread at a time.
 
@@ -57,6 +57,7 @@ struct Display {
     std::vector<std::unique_ptr<host::DisplayWindow>> windows;
     host::DisplayFrame frame = kDefaultFrame;
     int created = 0;
+    bool failNextCreation = false;
 };
 
 Display& D()
@@ -93,6 +94,10 @@ host::DisplayFrame host::ExpectedDisplayFrame()
 host::DisplayWindow* host::CreateDisplayWindow(const DisplayWindowParams& params)
 {
     std::lock_guard lock(D().mutex);
+    if (D().failNextCreation) {
+        D().failNextCreation = false;
+        return nullptr;
+    }
     auto window = std::make_unique<DisplayWindow>();
     window->caption = params.caption != nullptr ? params.caption : "";
     window->frame = D().frame;
@@ -214,6 +219,7 @@ void headless::ResetDisplay()
     D().windows.clear();
     D().frame = kDefaultFrame;
     D().created = 0;
+    D().failNextCreation = false;
     ++D().generation;
     D().changed.notify_all();
 }
@@ -266,6 +272,12 @@ std::vector<std::string> headless::WindowCaptions()
     return captions;
 }
 
+void headless::FailNextWindowCreation()
+{
+    std::lock_guard lock(D().mutex);
+    D().failNextCreation = true;
+}
+
 void headless::KeyDown(unsigned virtualKey, bool repeat)
 {
     Inject(host::DisplayEventKind::KeyDown, virtualKey, repeat);
@@ -300,6 +312,12 @@ bool headless::WaitIdle()
         d.waiters.wait(lock);
     }
     return Idle(d);
+}
+
+bool headless::IsIdle()
+{
+    std::lock_guard lock(D().mutex);
+    return Idle(D());
 }
 
 int headless::LiveDrawingObjects()

@@ -48,6 +48,10 @@ std::optional<WindowView> TopWindow(const std::string& caption);
 // Captions of the live windows, oldest first.
 std::vector<std::string> WindowCaptions();
 
+// The next window the program asks for cannot be made, as when a real host has no display
+// left: CreateWindowExA fails before the window procedure sees anything.
+void FailNextWindowCreation();
+
 // Input to the focus window, as the keyboard and the window frame deliver it.
 void KeyDown(unsigned virtualKey, bool repeat = false);
 void KeyUp(unsigned virtualKey);
@@ -59,6 +63,8 @@ void RequestClose();
 // every window created since the reset is gone and no thread waits (false). Meant for one
 // window thread at a time.
 bool WaitIdle();
+// Whether a window thread waits for messages with nothing left to handle right now.
+bool IsIdle();
 
 // Drawing objects the program created and has not released (stock objects are not counted).
 int LiveDrawingObjects();
