@@ -256,16 +256,32 @@ void App::Start(int showCommand)
         ADD_FAILURE() << "App::Start called twice";
         return;
     }
+    // Standard error goes through a pipe: what arrives is kept and passed on to the real
+    // stderr at once, so that a sanitizer's report is not lost if the process dies.
     std::fflush(stderr);
+    int ends[2];
     savedStderr_ = ::dup(STDERR_FILENO);
-    std::FILE* capture = std::tmpfile();
-    if (savedStderr_ >= 0 && capture != nullptr) {
-        capturedStderr_ = ::dup(::fileno(capture));
-        ::dup2(capturedStderr_, STDERR_FILENO);
+    if (savedStderr_ >= 0 && ::pipe(ends) == 0) {
+        ::dup2(ends[1], STDERR_FILENO);
+        ::close(ends[1]);
         reportFd.store(savedStderr_);
-    }
-    if (capture != nullptr) {
-        std::fclose(capture);
+        const int readEnd = ends[0];
+        const int passOn = savedStderr_;
+        stderrReader_ = std::thread([this, readEnd, passOn] {
+            char buffer[4096];
+            for (;;) {
+                const ssize_t n = ::read(readEnd, buffer, sizeof buffer);
+                if (n <= 0) {
+                    break;
+                }
+                {
+                    std::lock_guard lock(stderrMutex_);
+                    stderrText_.append(buffer, static_cast<size_t>(n));
+                }
+                (void)!::write(passOn, buffer, static_cast<size_t>(n));
+            }
+            ::close(readEnd);
+        });
     }
     joined_ = false;
     thread_ = std::thread([this, showCommand] {
@@ -373,30 +389,19 @@ void App::RestoreStderr()
         return;
     }
     std::fflush(stderr);
+    // Once fd 2 is the real stderr again the pipe has no writer left, and the reader ends.
     ::dup2(savedStderr_, STDERR_FILENO);
+    if (stderrReader_.joinable()) {
+        stderrReader_.join();
+    }
     reportFd.store(STDERR_FILENO);
     ::close(savedStderr_);
     savedStderr_ = -1;
-    if (capturedStderr_ >= 0) {
-        stderrText_.clear();
-        char buffer[4096];
-        ::lseek(capturedStderr_, 0, SEEK_SET);
-        for (;;) {
-            const ssize_t n = ::read(capturedStderr_, buffer, sizeof buffer);
-            if (n <= 0) {
-                break;
-            }
-            stderrText_.append(buffer, static_cast<size_t>(n));
-        }
-        ::close(capturedStderr_);
-        capturedStderr_ = -1;
-        // Passed on, so that what the program or a sanitizer said is not lost.
-        Report(stderrText_);
-    }
 }
 
 std::string App::Stderr() const
 {
+    std::lock_guard lock(stderrMutex_);
     return stderrText_;
 }
 

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,9 +81,9 @@ public:
     void SetTone(int frequency, int amplitude);
 
     // Runs WinMain(instance, nullptr, "", showCommand) on the window thread. Standard error is
-    // captured from here until the program has been joined (and copied to the real stderr
-    // then, so sanitizer reports stay visible). Returns once the window thread waits with
-    // nothing left to do, or WinMain has returned.
+    // captured from here until the program has been joined (and passed on to the real stderr
+    // as it comes, so sanitizer reports stay visible). Returns once the window thread waits
+    // with nothing left to do, or WinMain has returned.
     void Start(int showCommand = SW_SHOWDEFAULT);
 
     // WinMain has returned.
@@ -126,7 +127,8 @@ private:
     std::atomic<bool> ended_{false};
     std::atomic<int> exitCode_{-1};
     int savedStderr_ = -1;
-    int capturedStderr_ = -1;
+    std::thread stderrReader_;
+    mutable std::mutex stderrMutex_;
     std::string stderrText_;
     bool joined_ = false;
 
