@@ -47,10 +47,11 @@ e2e_cleanup() {
   return $rc
 }
 
-# Starts a private X server on a free display (Xvfb picks it) and exports DISPLAY.
+# Starts a private X server on a free display (Xvfb picks it) and exports DISPLAY. The screen
+# is E2E_SCREEN (WIDTHxHEIGHTxDEPTH), 1280x1024x24 unless set.
 e2e_start_xvfb() {
   local fdfile=$E2E_DIR/xvfb.display
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >"$E2E_DIR/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${E2E_SCREEN:-1280x1024x24}" -nolisten tcp 3>"$fdfile" >"$E2E_DIR/xvfb.log" 2>&1 &
   e2e_track $!
   local i
   for i in $(seq 100); do
