@@ -1,3 +1,5 @@
+// Our layer's own promise, stricter than the system's: the system rounds uneven and shrinking
+// ratios its own way, and the program only ever enlarges by whole factors.
 // Stretched copies against a pixel-by-pixel model of whole-pixel replication: enlarged,
 // shrunk and uneven ratios, target rectangles clipped by the image, source rectangles reaching
 // past their image, and copies within one image. Every target pixel is checked, so a row
