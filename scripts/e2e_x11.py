@@ -58,7 +58,9 @@ def close_window(window_id):
     event = protocol.event.ClientMessage(window=w, client_type=protocols,
                                          data=(32, [delete, X.CurrentTime, 0, 0, 0]))
     w.send_event(event, event_mask=X.NoEventMask)
-    d.flush()
+    # A round trip, so that the server has handled the request before this client goes away.
+    d.sync()
+    d.close()
 
 
 class Image:
