@@ -129,8 +129,8 @@ int main(int argc, char** argv)
     std::printf("onset latency at the defaults (display interval 100 ms), device time, %d onsets "
                 "%llu samples apart\n",
                 onsets, static_cast<unsigned long long>(kOnsetStep));
-    std::printf("%8s %10s %9s | %-33s | %-33s | %s\n", "tone Hz", "detector", "", "result ms (min median mean max)",
-                "dot ms (min median mean max)", "dot row");
+    std::printf("%8s %10s %9s | %-33s | %-33s | %s\n", "tone Hz", "detector", "",
+                "result ms (min median mean max)", "dot ms (min median mean max)", "dot row");
     int failures = 0;
     for (int frequency : {50, 440, 4000}) {
         const long detector = DetectorSamples(frequency);
@@ -140,8 +140,8 @@ int main(int argc, char** argv)
         for (int k = 0; k < onsets; ++k) {
             const Onset o = Measure(frequency, kFirstOnset + kOnsetStep * static_cast<uint64_t>(k));
             if (o.exitCode != 0 || o.dotRow < 0 || o.resultMs < 0) {
-                std::fprintf(stderr, "onset_latency: %d Hz onset %d: no dot (exit code %d)\n", frequency, k,
-                             o.exitCode);
+                std::fprintf(stderr, "onset_latency: %d Hz onset %d: no dot (exit code %d)\n",
+                             frequency, k, o.exitCode);
                 ++failures;
                 continue;
             }
@@ -154,10 +154,11 @@ int main(int argc, char** argv)
         }
         const Summary r = Summarise(results);
         const Summary d = Summarise(dots);
-        std::printf("%8d %6ld smp %6.1f ms | %7.1f %7.1f %7.1f %7.1f | %7.1f %7.1f %7.1f %7.1f | %d%s\n", frequency,
-                    detector, static_cast<double>(detector) / kSamplesPerMs, r.min, r.median, r.mean, r.max, d.min,
-                    d.median, d.mean, d.max, FrequencyRow(frequency),
-                    wrongRows == 0 ? "" : " (some dots elsewhere)");
+        std::printf(
+            "%8d %6ld smp %6.1f ms | %7.1f %7.1f %7.1f %7.1f | %7.1f %7.1f %7.1f %7.1f | %d%s\n",
+            frequency, detector, static_cast<double>(detector) / kSamplesPerMs, r.min, r.median,
+            r.mean, r.max, d.min, d.median, d.mean, d.max, FrequencyRow(frequency),
+            wrongRows == 0 ? "" : " (some dots elsewhere)");
         failures += wrongRows;
     }
     return failures == 0 ? 0 : 1;

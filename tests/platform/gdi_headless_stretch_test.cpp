@@ -93,7 +93,8 @@ std::vector<COLORREF> Model(const std::vector<COLORREF>& before, int targetWidth
             if (tx < c.x || ty < c.y || tx >= c.x + c.width || ty >= c.y + c.height) {
                 continue;
             }
-            const long long sx = c.sourceX + FloorDiv(static_cast<long long>(tx - c.x) * c.sourceWidth, c.width);
+            const long long sx =
+                c.sourceX + FloorDiv(static_cast<long long>(tx - c.x) * c.sourceWidth, c.width);
             const long long sy =
                 c.sourceY + FloorDiv(static_cast<long long>(ty - c.y) * c.sourceHeight, c.height);
             if (sx < 0 || sy < 0 || sx >= sourceImageWidth || sy >= sourceImageHeight) {
@@ -107,8 +108,11 @@ std::vector<COLORREF> Model(const std::vector<COLORREF>& before, int targetWidth
 }
 
 class StretchModel : public ::testing::TestWithParam<StretchCase> {
-protected:
-    void SetUp() override { harness::Reset(); }
+  protected:
+    void SetUp() override
+    {
+        harness::Reset();
+    }
 };
 
 constexpr int kSourceWidth = 7;
@@ -127,8 +131,8 @@ TEST_P(StretchModel, BetweenTwoImagesEveryPixelAsTheModelSays)
             SetPixel(target.dc, x, y, kFill);
         }
     }
-    const std::vector<COLORREF> expected = Model(target.Pixels(), kTargetWidth, kTargetHeight, source.Pixels(),
-                                                 kSourceWidth, kSourceHeight, c);
+    const std::vector<COLORREF> expected = Model(target.Pixels(), kTargetWidth, kTargetHeight,
+                                                 source.Pixels(), kSourceWidth, kSourceHeight, c);
     ASSERT_TRUE(StretchBlt(target.dc, c.x, c.y, c.width, c.height, source.dc, c.sourceX, c.sourceY,
                            c.sourceWidth, c.sourceHeight, SRCCOPY));
     const std::vector<COLORREF> got = target.Pixels();

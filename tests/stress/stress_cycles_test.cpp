@@ -2,9 +2,8 @@
 // exit code 0 and give everything back, and the process must not grow over the cycles
 // (threads, descriptors and, outside the sanitizers, heap).
 
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <malloc.h>
 
 #include <algorithm>
@@ -101,7 +100,8 @@ TEST(StressCycles, StartAndCloseWithTicksInFlight)
         const auto ending = static_cast<Ending>(random() % 5);
         {
             apptest::App app;
-            app.SetTone(200 + static_cast<int>(random() % 1800), 4000 + static_cast<int>(random() % 28000));
+            app.SetTone(200 + static_cast<int>(random() % 1800),
+                        4000 + static_cast<int>(random() % 28000));
             app.Start();
             ASSERT_FALSE(app.Ended());
             // Half the cycles send a display tick at every tick.
@@ -172,8 +172,10 @@ TEST(StressCycles, StartAndCloseWithTicksInFlight)
     }
     if (kHeapCounted) {
         // A leak of even a few hundred bytes a cycle shows; the allocator's own slack does not.
-        const auto grown = static_cast<long long>(HeapInUse()) - static_cast<long long>(heapAtStart);
-        EXPECT_LT(grown, 64 * 1024) << "heap grew by " << grown << " bytes over " << cycles << " cycles";
+        const auto grown =
+            static_cast<long long>(HeapInUse()) - static_cast<long long>(heapAtStart);
+        EXPECT_LT(grown, 64 * 1024)
+            << "heap grew by " << grown << " bytes over " << cycles << " cycles";
         std::printf("%d cycles; heap in use changed by %lld bytes\n", cycles, grown);
     }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <string>
 
 #include "capture/capture_ring.h"
 #include "core/detector.h"
@@ -58,7 +59,8 @@ int LevelRow(double db)
 SimulatedRun::SimulatedRun(std::vector<Segment> plan, uint32_t startPosition, uint32_t clock)
     : plan_(std::move(plan)), start_(startPosition), clock_(clock)
 {
-    std::sort(plan_.begin(), plan_.end(), [](const Segment& a, const Segment& b) { return a.from < b.from; });
+    std::sort(plan_.begin(), plan_.end(),
+              [](const Segment& a, const Segment& b) { return a.from < b.from; });
     headless::SetSignal([plan = plan_](uint64_t mic) { return SignalAt(plan, mic); });
     EXPECT_TRUE(headless::SetStartPosition(startPosition));
     headless::SetTime(clock);
@@ -83,8 +85,9 @@ void SimulatedRun::Step(uint32_t ms)
     const uint64_t room = present_ ? acceptedBuffers_ * kBufferSamples - recordedTotal_ : 0;
     const uint64_t taken = std::min(offered, room);
     if (taken > 0) {
-        const bool continues = !stretches_.empty() &&
-                               stretches_.back().mic + (recordedTotal_ - stretches_.back().recorded) == micIndex_;
+        const bool continues =
+            !stretches_.empty() &&
+            stretches_.back().mic + (recordedTotal_ - stretches_.back().recorded) == micIndex_;
         if (!continues) {
             stretches_.push_back(Stretch{recordedTotal_, micIndex_});
         }
@@ -105,26 +108,31 @@ void SimulatedRun::Step(uint32_t ms)
     const uint32_t analysed = captureRing.analysedTo.load() - start_;
     const uint32_t device = captureRing.devicePosition.load() - start_;
     const uint32_t queued = captureRing.queuedTo.load() - start_;
-    const uint32_t due = recordedTotal_ > kAnalysisLag ? static_cast<uint32_t>(recordedTotal_ - kAnalysisLag) : 0;
+    const uint32_t due =
+        recordedTotal_ > kAnalysisLag ? static_cast<uint32_t>(recordedTotal_ - kAnalysisLag) : 0;
     const uint32_t expected = refusedTick ? analysedBefore : due;
     if ((analysed != expected || device != static_cast<uint32_t>(recordedTotal_) ||
          queued != static_cast<uint32_t>(acceptedBuffers_ * kBufferSamples) || handedOver > 1) &&
         ++invariantFailures_ <= kReportLimit) {
         ADD_FAILURE() << "after microphone sample " << micIndex_ << " (" << ms << " ms step"
-                      << (refusedTick ? ", buffer refused" : "") << "): analysed " << analysed << ", expected "
-                      << expected << "; device position " << device << ", recorded " << recordedTotal_
-                      << "; queued " << queued << ", accepted " << acceptedBuffers_ * kBufferSamples
-                      << "; buffers handed over in the tick " << handedOver;
+                      << (refusedTick ? ", buffer refused" : "") << "): analysed " << analysed
+                      << ", expected " << expected << "; device position " << device
+                      << ", recorded " << recordedTotal_ << "; queued " << queued << ", accepted "
+                      << acceptedBuffers_ * kBufferSamples << "; buffers handed over in the tick "
+                      << handedOver;
     }
 
     // The last sample the tick fed the detector is the one recorded at that position.
     if (analysed != analysedBefore && detector.prevSample != Sample(MicOf(analysed - 1)) &&
         ++invariantFailures_ <= kReportLimit) {
-        ADD_FAILURE() << "after microphone sample " << micIndex_ << ": the detector was last fed " << detector.prevSample
-                      << ", recorded at position " << analysed - 1 << " is " << Sample(MicOf(analysed - 1));
+        ADD_FAILURE() << "after microphone sample " << micIndex_ << ": the detector was last fed "
+                      << detector.prevSample << ", recorded at position " << analysed - 1 << " is "
+                      << Sample(MicOf(analysed - 1));
     }
 
-    Observation o{analysed, toolState.result.frequencyHz.load(), toolState.result.levelDb.load(), false, -1, -1};
+    Observation o{
+        analysed, toolState.result.frequencyHz.load(), toolState.result.levelDb.load(), false, -1,
+        -1};
     const uint32_t columns = toolState.view.chartColumn - columnsBefore;
     if (columns > 1 && ++invariantFailures_ <= kReportLimit) {
         ADD_FAILURE() << columns << " chart columns in one tick";
@@ -135,7 +143,9 @@ void SimulatedRun::Step(uint32_t ms)
         const headless::WindowView view = app_.View();
         for (int row = 0; row < kChartSize; ++row) {
             const COLORREF pixel = view.Pixel(kChartSize - 1, kChartTop + row);
-            int* found = pixel == apptest::kRed ? &o.redRow : pixel == apptest::kBlue ? &o.blueRow : nullptr;
+            int* found = pixel == apptest::kRed    ? &o.redRow
+                         : pixel == apptest::kBlue ? &o.blueRow
+                                                   : nullptr;
             if (found != nullptr) {
                 // Two dots of one colour in a column: the column was not cleared.
                 *found = *found == -1 ? row : -2;
@@ -190,8 +200,10 @@ int16_t SimulatedRun::Sample(uint64_t mic) const
 bool SimulatedRun::RecordedWhole(uint64_t from, uint64_t to) const
 {
     for (size_t k = 0; k < stretches_.size(); ++k) {
-        const uint64_t end = stretches_[k].mic + ((k + 1 < stretches_.size() ? stretches_[k + 1].recorded : recordedTotal_) -
-                                                  stretches_[k].recorded);
+        const uint64_t end =
+            stretches_[k].mic +
+            ((k + 1 < stretches_.size() ? stretches_[k + 1].recorded : recordedTotal_) -
+             stretches_[k].recorded);
         if (stretches_[k].mic <= from && to <= end) {
             return true;
         }
@@ -229,15 +241,16 @@ void SimulatedRun::CheckAgainstDetector()
     for (size_t tick = 0; tick < observations_.size(); ++tick) {
         const Observation& o = observations_[tick];
         if (o.analysed < fed || o.analysed > recordedTotal_) {
-            ADD_FAILURE() << "tick " << tick << ": analysed " << o.analysed << " after " << fed << ", of "
-                          << recordedTotal_ << " recorded";
+            ADD_FAILURE() << "tick " << tick << ": analysed " << o.analysed << " after " << fed
+                          << ", of " << recordedTotal_ << " recorded";
             return;
         }
         for (; fed < o.analysed; ++fed) {
             ProcessSample(start_ + static_cast<uint32_t>(fed), Sample(MicOf(fed)));
             if (toolState.result.newResult.load() != 0) {
                 toolState.result.newResult.store(0);
-                publications_.push_back(Publication{MicOf(fed), toolState.result.frequencyHz.load()});
+                publications_.push_back(
+                    Publication{MicOf(fed), toolState.result.frequencyHz.load()});
                 publishedSinceDisplay = true;
             }
         }
@@ -256,17 +269,23 @@ void SimulatedRun::CheckAgainstDetector()
             publishedSinceDisplay = false;
         }
         if (!same && ++mismatches <= kReportLimit) {
-            ADD_FAILURE() << "tick " << tick << " (analysed " << o.analysed << "): program shows " << o.frequency
-                          << " Hz " << o.level << " dB" << (o.display ? ", column dots red/blue at " : "")
-                          << (o.display ? std::to_string(o.redRow) + "/" + std::to_string(o.blueRow) : "")
-                          << "; the detector fed the recorded samples gives " << f << " Hz " << level << " dB"
-                          << (o.display ? ", dots at " + std::to_string(red) + "/" + std::to_string(blue) : "");
+            ADD_FAILURE() << "tick " << tick << " (analysed " << o.analysed << "): program shows "
+                          << o.frequency << " Hz " << o.level << " dB"
+                          << (o.display ? ", column dots red/blue at " : "")
+                          << (o.display ? std::to_string(o.redRow) + "/" + std::to_string(o.blueRow)
+                                        : "")
+                          << "; the detector fed the recorded samples gives " << f << " Hz "
+                          << level << " dB"
+                          << (o.display
+                                  ? ", dots at " + std::to_string(red) + "/" + std::to_string(blue)
+                                  : "");
         }
     }
     EXPECT_EQ(mismatches, 0) << "ticks whose result or chart column differ from the detector's";
 }
 
-std::vector<Segment> Cycle(const std::vector<int>& frequencies, double seconds, double total, int amplitude)
+std::vector<Segment> Cycle(const std::vector<int>& frequencies, double seconds, double total,
+                           int amplitude)
 {
     std::vector<Segment> plan;
     const auto step = static_cast<uint64_t>(seconds * 48000);
@@ -277,7 +296,8 @@ std::vector<Segment> Cycle(const std::vector<int>& frequencies, double seconds, 
     return plan;
 }
 
-Readings ReadingsBetween(const SimulatedRun& run, uint64_t from, uint64_t to, double hz, double tolerance)
+Readings ReadingsBetween(const SimulatedRun& run, uint64_t from, uint64_t to, double hz,
+                         double tolerance)
 {
     Readings r{0, 0};
     for (const SimulatedRun::Publication& p : run.Publications()) {

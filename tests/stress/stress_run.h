@@ -45,7 +45,7 @@ int FrequencyRow(double hz);
 int LevelRow(double db);
 
 class SimulatedRun {
-public:
+  public:
     // `startPosition` (a multiple of 16384) is where the device's count starts and `clock`
     // what timeGetTime reads at the start; both exist to cross their 2^32 wraps.
     SimulatedRun(std::vector<Segment> plan, uint32_t startPosition = 0, uint32_t clock = 0);
@@ -63,10 +63,19 @@ public:
     void CheckAgainstDetector();
 
     // Microphone sample index of the sound the next Step offers.
-    uint64_t MicIndex() const { return micIndex_; }
-    uint64_t Recorded() const { return recordedTotal_; }
+    uint64_t MicIndex() const
+    {
+        return micIndex_;
+    }
+    uint64_t Recorded() const
+    {
+        return recordedTotal_;
+    }
     // Samples the device can still record into the buffers it holds.
-    uint64_t Room() const { return acceptedBuffers_ * 4096 - recordedTotal_; }
+    uint64_t Room() const
+    {
+        return acceptedBuffers_ * 4096 - recordedTotal_;
+    }
     // Whether the device recorded every microphone sample in [from, to).
     bool RecordedWhole(uint64_t from, uint64_t to) const;
     // Microphone index of the oldest sample the program has not analysed yet.
@@ -74,17 +83,26 @@ public:
     double FrequencyNow() const;
     double LevelNow() const;
     // Dots of the newest column after the last display tick (-1: none).
-    int LastRedRow() const { return lastRed_; }
-    int DisplayTicks() const { return displayTicks_; }
+    int LastRedRow() const
+    {
+        return lastRed_;
+    }
+    int DisplayTicks() const
+    {
+        return displayTicks_;
+    }
     // Results published by the replay in microphone sample ranges, for checking what was
     // measured: (microphone index of the publication, frequency).
     struct Publication {
         uint64_t micIndex;
         double frequency;
     };
-    const std::vector<Publication>& Publications() const { return publications_; }
+    const std::vector<Publication>& Publications() const
+    {
+        return publications_;
+    }
 
-private:
+  private:
     struct Observation {
         uint32_t analysed;
         double frequency;
@@ -121,7 +139,8 @@ private:
 };
 
 // Frequencies cycling every `seconds` from microphone sample 0 for `total` seconds.
-std::vector<Segment> Cycle(const std::vector<int>& frequencies, double seconds, double total, int amplitude = 16000);
+std::vector<Segment> Cycle(const std::vector<int>& frequencies, double seconds, double total,
+                           int amplitude = 16000);
 
 // Number of the results published in microphone samples [from, to) whose frequency differs
 // from `hz` by more than `tolerance` (relative), and how many there were.
@@ -129,6 +148,7 @@ struct Readings {
     int count;
     int off;
 };
-Readings ReadingsBetween(const SimulatedRun& run, uint64_t from, uint64_t to, double hz, double tolerance);
+Readings ReadingsBetween(const SimulatedRun& run, uint64_t from, uint64_t to, double hz,
+                         double tolerance);
 
 } // namespace stress

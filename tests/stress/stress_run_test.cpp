@@ -14,8 +14,8 @@ namespace {
 
 using stress::Readings;
 using stress::ReadingsBetween;
-using stress::SimulatedRun;
 using stress::Segment;
+using stress::SimulatedRun;
 
 constexpr uint64_t kSecond = 48000;
 // Whole periods per whole-sample span: 110 Hz reads 110.008 or 109.966.
@@ -29,9 +29,11 @@ constexpr uint64_t kSettle = kSecond * 3 / 10;
 void ExpectSegmentReadRight(const SimulatedRun& run, const Segment& s, uint64_t end)
 {
     const bool alternating = s.frequency == stress::kAlternating;
-    const Readings r = ReadingsBetween(run, s.from + kSettle, end, stress::ToneHz(s), alternating ? 1e-12 : kTolerance);
+    const Readings r = ReadingsBetween(run, s.from + kSettle, end, stress::ToneHz(s),
+                                       alternating ? 1e-12 : kTolerance);
     const double seconds = static_cast<double>(end - s.from - kSettle) / kSecond;
-    EXPECT_GE(r.count, static_cast<int>(9 * seconds)) << stress::ToneHz(s) << " Hz from microphone sample " << s.from;
+    EXPECT_GE(r.count, static_cast<int>(9 * seconds))
+        << stress::ToneHz(s) << " Hz from microphone sample " << s.from;
     EXPECT_EQ(r.off, 0) << stress::ToneHz(s) << " Hz from microphone sample " << s.from;
 }
 
@@ -40,7 +42,8 @@ TEST(StressRun, OneMinuteAcrossThePositionAndClockWrapsWithAToneChangingEveryTwo
     // The position wraps about 20 s in, the clock 40 s in.
     constexpr uint32_t kStart = 0u - 59u * 16384u;
     constexpr uint32_t kClock = 0u - 40000u;
-    const std::vector<Segment> plan = stress::Cycle({110, 220, 440, 880, 1760, stress::kAlternating}, 2.0, 60.0);
+    const std::vector<Segment> plan =
+        stress::Cycle({110, 220, 440, 880, 1760, stress::kAlternating}, 2.0, 60.0);
     SimulatedRun run(plan, kStart, kClock);
     run.Start();
     for (size_t k = 0; k < plan.size(); ++k) {
@@ -63,7 +66,8 @@ TEST(StressRun, OneMinuteAcrossThePositionAndClockWrapsWithAToneChangingEveryTwo
     ASSERT_EQ(run.CloseAndJoin(), 0);
     run.CheckAgainstDetector();
     for (size_t k = 1; k < plan.size(); ++k) {
-        ExpectSegmentReadRight(run, plan[k], k + 1 < plan.size() ? plan[k + 1].from : run.MicIndex() - kSecond / 5);
+        ExpectSegmentReadRight(
+            run, plan[k], k + 1 < plan.size() ? plan[k + 1].from : run.MicIndex() - kSecond / 5);
     }
 }
 
@@ -132,7 +136,8 @@ TEST(StressRun, TimerRunning200MsLateSkipsNoSampleAndAnalysesNoneTwice)
 {
     // Across the position wrap too, which comes about 10 s in.
     constexpr uint32_t kStart = 0u - 30u * 16384u;
-    const std::vector<Segment> plan = stress::Cycle({440, stress::kAlternating, 1760, 220}, 1.5, 30.0);
+    const std::vector<Segment> plan =
+        stress::Cycle({440, stress::kAlternating, 1760, 220}, 1.5, 30.0);
     SimulatedRun run(plan, kStart);
     run.Start();
     run.Steps(100);
@@ -170,7 +175,8 @@ TEST(StressRun, TimerRunning200MsLateSkipsNoSampleAndAnalysesNoneTwice)
     // counts every cycle.
     int whole = 0;
     for (size_t k = 0; k + 1 < plan.size(); ++k) {
-        if (plan[k].frequency == stress::kAlternating && run.RecordedWhole(plan[k].from, plan[k + 1].from)) {
+        if (plan[k].frequency == stress::kAlternating &&
+            run.RecordedWhole(plan[k].from, plan[k + 1].from)) {
             ++whole;
             ExpectSegmentReadRight(run, plan[k], plan[k + 1].from);
         }
